@@ -1,0 +1,47 @@
+// The update procedure behind "Start Update": open the link, send the preparation area and the
+// main image, let the module program itself, and tell the verdict.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "Datas.h"
+#include "host.h"
+#include "pcmcia.h"
+#include "update_view.h"
+
+// How a run ended, for callers that need more than the window shows (the terminal program's
+// exit status).
+enum class UpdateOutcome {
+  kReady,           // the module programmed itself and answered "Ready"
+  kNotOpened,       // ModuleOpen failed (any non-zero result)
+  kCancelled,       // ModuleOpen returned 10: the user cancelled, nothing more shown
+  kFailed,          // refused or failed after the link was open
+  kAlreadyCurrent,  // the module already held this software ("OK   ")
+};
+
+class UpdateProcedure {
+ public:
+  UpdateProcedure(ModuleLink& link, UpdateView& view, platform::Host& application,
+                  const UpdateImage& image);
+
+  // One run, as Button1Click starts it. Returns when the run has ended.
+  UpdateOutcome Run();
+  bool Running() const { return running_; }
+  int LastOpenResult() const { return openResult_; }
+
+ private:
+  bool PreparationPhase();
+  bool TransferPhase();
+  void FailureEnding(const std::string& message, const std::string& title = "Fehler");
+  void IdleEnding();
+  std::string PreparationMessage(std::uint16_t block, std::int32_t offset, std::uint8_t sequence) const;
+
+  ModuleLink& link_;
+  UpdateView& view_;
+  platform::Host& application_;
+  UpdateImage image_;
+  bool running_ = false;
+  int openResult_ = 0;
+  UpdateOutcome failure_ = UpdateOutcome::kFailed;
+};
