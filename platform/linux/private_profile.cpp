@@ -1,0 +1,209 @@
+// Profile files on Linux: our own reading and writing of the key=value format, with the
+// semantics of the Windows private-profile functions.
+#include <unistd.h>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "private_profile.h"
+
+namespace platform {
+namespace {
+
+std::string_view Trim(std::string_view text) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+// The section name of a header line "[name]", or nothing for any other line.
+std::optional<std::string_view> SectionName(std::string_view line) {
+  line = Trim(line);
+  if (line.empty() || line.front() != '[') return std::nullopt;
+  line.remove_prefix(1);
+  const auto close = line.find(']');
+  if (close != std::string_view::npos) line = line.substr(0, close);
+  return Trim(line);
+}
+
+// The key of a "key=value" line, or nothing.
+std::optional<std::string_view> KeyName(std::string_view line) {
+  const auto equals = line.find('=');
+  if (equals == std::string_view::npos) return std::nullopt;
+  return Trim(line.substr(0, equals));
+}
+
+std::string_view ValueOf(std::string_view line) {
+  std::string_view value = Trim(line.substr(line.find('=') + 1));
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front()) {
+    value = value.substr(1, value.size() - 2);
+  }
+  return value;
+}
+
+std::string Cut(std::string_view text, std::size_t bufferSize) {
+  if (bufferSize == 0) return {};
+  return std::string(text.substr(0, bufferSize - 1));
+}
+
+// The file as lines without their line ends, and the line end it uses.
+struct ProfileText {
+  std::vector<std::string> lines;
+  std::string lineEnd = "\n";
+};
+
+std::optional<ProfileText> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream content;
+  content << in.rdbuf();
+  if (in.bad()) return std::nullopt;
+  ProfileText text;
+  const std::string all = content.str();
+  if (all.find("\r\n") != std::string::npos) text.lineEnd = "\r\n";
+  std::size_t start = 0;
+  while (start < all.size()) {
+    std::size_t end = all.find('\n', start);
+    if (end == std::string::npos) end = all.size();
+    std::string line = all.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    text.lines.push_back(std::move(line));
+    start = end + 1;
+  }
+  return text;
+}
+
+class FileProfile final : public PrivateProfile {
+ public:
+  explicit FileProfile(std::string path) : path_(std::move(path)) {}
+
+  std::string ReadString(const std::string& section, const std::string& key,
+                         const std::string& defaultValue, std::size_t bufferSize) override {
+    const auto text = ReadFile(path_);
+    if (!text) return Cut(defaultValue, bufferSize);
+    bool inSection = false;
+    bool seenSection = false;
+    for (const std::string& line : text->lines) {
+      if (const auto name = SectionName(line)) {
+        if (seenSection) break;  // only the first section of that name counts
+        inSection = SameName(*name, section);
+        seenSection = inSection;
+        continue;
+      }
+      if (!inSection) continue;
+      const auto name = KeyName(line);
+      if (name && SameName(*name, key)) return Cut(ValueOf(line), bufferSize);
+    }
+    return Cut(defaultValue, bufferSize);
+  }
+
+  bool WriteString(const std::string& section, const std::string& key,
+                   const std::string& value) override {
+    if (value.find_first_of("\r\n") != std::string::npos ||
+        key.find_first_of("=\r\n") != std::string::npos ||
+        section.find_first_of("]\r\n") != std::string::npos) {
+      return false;  // would not read back as written
+    }
+    ProfileText text;
+    std::error_code error;
+    if (std::filesystem::exists(path_, error)) {
+      auto existing = ReadFile(path_);
+      if (!existing) return false;  // never overwrite a file we could not read
+      text = std::move(*existing);
+    }
+    Place(text.lines, section, key, value);
+    return Replace(text);
+  }
+
+ private:
+  static void Place(std::vector<std::string>& lines, const std::string& section,
+                    const std::string& key, const std::string& value) {
+    const std::string entry = key + "=" + value;
+    std::size_t i = 0;
+    for (; i < lines.size(); ++i) {
+      const auto name = SectionName(lines[i]);
+      if (name && SameName(*name, section)) break;
+    }
+    if (i == lines.size()) {
+      if (!lines.empty() && !Trim(lines.back()).empty()) lines.emplace_back();
+      lines.push_back("[" + section + "]");
+      lines.push_back(entry);
+      return;
+    }
+    std::size_t lastEntry = i;  // the header, or the last non-blank line of the section
+    for (std::size_t j = i + 1; j < lines.size() && !SectionName(lines[j]); ++j) {
+      const auto name = KeyName(lines[j]);
+      if (name && SameName(*name, key)) {
+        lines[j] = entry;
+        return;
+      }
+      if (!Trim(lines[j]).empty()) lastEntry = j;
+    }
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(lastEntry + 1), entry);
+  }
+
+  // Writes the whole file beside the old one and swaps it in, so that a failing write leaves
+  // the old file intact.
+  bool Replace(const ProfileText& text) const {
+    const std::filesystem::path target(path_);
+    std::error_code error;
+    if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), error);
+    const std::string temporary = path_ + ".tmp" + std::to_string(::getpid());
+    {
+      std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+      if (!out) return false;
+      for (const std::string& line : text.lines) out << line << text.lineEnd;
+      out.flush();
+      if (!out) {
+        out.close();
+        std::filesystem::remove(temporary, error);
+        return false;
+      }
+    }
+    std::filesystem::rename(temporary, target, error);
+    if (error) {
+      std::filesystem::remove(temporary, error);
+      return false;
+    }
+    return true;
+  }
+
+  std::string path_;
+};
+
+}  // namespace
+
+std::string ProfileFolder() {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  if (config != nullptr && config[0] == '/') return config;
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] != '\0') return std::string(home) + "/.config";
+  return {};
+}
+
+std::unique_ptr<PrivateProfile> ProfileAtPath(const std::string& path) {
+  return std::make_unique<FileProfile>(path);
+}
+
+std::unique_ptr<PrivateProfile> SystemProfile(const std::string& fileName) {
+  const std::string folder = ProfileFolder();
+  return ProfileAtPath(folder.empty() ? fileName : folder + "/" + fileName);
+}
+
+}  // namespace platform
