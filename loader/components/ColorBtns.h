@@ -80,6 +80,20 @@ ButtonLayoutResult CalcButtonLayout(QSize client, QSize glyph_size, QSize text_s
                                     TButtonLayout layout, int margin, int spacing);
 
 class TColor95Button;
+
+// The timer shared by all buttons with boRepeatable: a press starts it; after 500 ms, then every
+// 100 ms, it clicks the button while that button is held pressed. A release stops it.
+class RepeatClicker {
+ public:
+  static void Start(TColor95Button* button);
+  static void Stop();
+  // One tick of the timer (what the timer runs when it fires).
+  static void Tick();
+  static bool Active();
+  // The time to the next tick in milliseconds.
+  static int Interval();
+};
+
 using TClrBtnOwnerDrawEvent =
     std::function<void(TColor95Button* sender, QPainter& canvas, const TRect& btn_rect)>;
 
