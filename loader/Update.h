@@ -20,6 +20,9 @@ enum class UpdateOutcome {
   kAlreadyCurrent,  // the module already held this software ("OK   ")
 };
 
+// The message for a failed ModuleOpen (every result but 0 and 10).
+std::string OpenResultMessage(int openResult);
+
 class UpdateProcedure {
  public:
   UpdateProcedure(ModuleLink& link, UpdateView& view, platform::Host& application,
@@ -35,7 +38,8 @@ class UpdateProcedure {
   bool TransferPhase();
   void FailureEnding(const std::string& message, const std::string& title = "Fehler");
   void IdleEnding();
-  std::string PreparationMessage(std::uint16_t block, std::int32_t offset, std::uint8_t sequence) const;
+  std::string PreparationMessage(std::uint16_t block, std::int32_t offset,
+                                 std::uint8_t sequence) const;
 
   ModuleLink& link_;
   UpdateView& view_;

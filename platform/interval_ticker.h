@@ -12,7 +12,10 @@ namespace platform {
 class IntervalTicker {
  public:
   IntervalTicker(Clock& clock, std::uint32_t intervalMs, std::function<void()> onTick)
-      : clock_(clock), interval_(intervalMs), onTick_(std::move(onTick)), last_(clock.TickCount()) {}
+      : clock_(clock),
+        interval_(intervalMs),
+        onTick_(std::move(onTick)),
+        last_(clock.TickCount()) {}
 
   // Fires the tick once when at least one interval has passed since the last one.
   void Poll() {

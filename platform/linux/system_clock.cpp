@@ -23,7 +23,8 @@ class LinuxClock final : public Clock {
     return static_cast<std::uint32_t>(ms);
   }
   void Sleep(std::uint32_t milliseconds) override {
-    SleepFor(static_cast<long>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L);
+    SleepFor(static_cast<long>(milliseconds / 1000),
+             static_cast<long>(milliseconds % 1000) * 1000000L);
   }
   void Nap(std::uint32_t microseconds) override {
     SleepFor(static_cast<long>(microseconds / 1000000),

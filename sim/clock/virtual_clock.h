@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "clock.h"
 
@@ -22,12 +23,13 @@ class VirtualClock final : public platform::Clock {
 
   // Every blocking pause, for tests that check the product's fixed pauses.
   std::uint64_t SleptMs() const { return sleptMs_; }
-  std::uint32_t SleepCount() const { return sleepCount_; }
+  std::uint32_t SleepCount() const { return static_cast<std::uint32_t>(sleeps_.size()); }
+  const std::vector<std::uint32_t>& Sleeps() const { return sleeps_; }
 
  private:
   std::uint64_t nowUs_;
   std::uint64_t sleptMs_ = 0;
-  std::uint32_t sleepCount_ = 0;
+  std::vector<std::uint32_t> sleeps_;
 };
 
 }  // namespace sim

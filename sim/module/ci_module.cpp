@@ -19,7 +19,9 @@ const std::vector<std::uint8_t> kIntegrityPassed = CiModule::Bytes("2201029001B0
 const std::vector<std::uint8_t> kIntegrityFailed = CiModule::Bytes("2201029002B3");
 const std::vector<std::uint8_t> kReadError = CiModule::Bytes("22010290FE4C");
 
-std::uint32_t Milliseconds(std::uint32_t microseconds) { return (microseconds + 999) / 1000; }
+std::uint32_t Milliseconds(std::uint32_t microseconds) {
+  return (microseconds + 999) / 1000;
+}
 
 }  // namespace
 
@@ -29,7 +31,8 @@ ModuleImage ModuleImage::FromUpdate(const std::uint8_t* initData, std::size_t in
   ModuleImage image;
   const auto blockLength = std::min<std::size_t>(initDataLength, initSize > 0 ? initSize : 0);
   image.initBlock.assign(initData, initData + blockLength);
-  const std::size_t chunks = mainSize > 0 ? (static_cast<std::size_t>(mainSize) + kChunk - 1) / kChunk : 0;
+  const std::size_t chunks =
+      mainSize > 0 ? (static_cast<std::size_t>(mainSize) + kChunk - 1) / kChunk : 0;
   image.transferStream.resize(chunks * kChunk, 0);
   const std::size_t stored = std::min(mainDataLength, kMainCapacity);
   for (std::size_t i = 0; i < image.transferStream.size() && i < stored; ++i)
@@ -50,7 +53,8 @@ std::vector<std::uint8_t> CiModule::Bytes(const std::string& hex) {
 std::vector<std::uint8_t> CiModule::TextAnswer(const std::string& fiveCharacters) {
   std::vector<std::uint8_t> answer{0x22, 0x01, 0x02};
   for (std::size_t i = 0; i < 5; ++i)
-    answer.push_back(i < fiveCharacters.size() ? static_cast<std::uint8_t>(fiveCharacters[i]) : ' ');
+    answer.push_back(i < fiveCharacters.size() ? static_cast<std::uint8_t>(fiveCharacters[i])
+                                               : ' ');
   std::uint8_t check = 0;
   for (auto byte : answer) check ^= byte;
   answer.push_back(check);
@@ -122,9 +126,8 @@ void CiModule::WriteRegister(int offset, std::uint8_t value) {
 
 void CiModule::EndHostWrite(bool sizeWrite) {
   if (sizeWrite) {
-    negotiatedSize_ = incoming_.size() >= 2
-                          ? static_cast<std::uint16_t>((incoming_[0] << 8) | incoming_[1])
-                          : 0;
+    negotiatedSize_ =
+        incoming_.size() >= 2 ? static_cast<std::uint16_t>((incoming_[0] << 8) | incoming_[1]) : 0;
     incoming_.clear();
     return;
   }
@@ -181,7 +184,8 @@ std::vector<std::uint8_t> CiModule::Preparation(const std::vector<std::uint8_t>&
   const std::size_t offset = static_cast<std::size_t>(sequence) * kPreparationSlice;
   const auto* slice = message.data() + sizeof(kPreparationPrefix) + 1;
   if (sequence != expectedSequence_ || offset + kPreparationSlice > image_.initBlock.size() ||
-      !std::equal(slice, slice + kPreparationSlice, image_.initBlock.begin() + static_cast<std::ptrdiff_t>(offset))) {
+      !std::equal(slice, slice + kPreparationSlice,
+                  image_.initBlock.begin() + static_cast<std::ptrdiff_t>(offset))) {
     corrupted_ = true;
     return kReadError;
   }
@@ -201,7 +205,8 @@ std::vector<std::uint8_t> CiModule::Transfer(const std::vector<std::uint8_t>& me
   const bool last = chunk_ + 1 >= chunks;
   delayUs = last ? timing_.integrityUs : timing_.chunkUs;
   if (message.size() != kChunk || offset + kChunk > image_.transferStream.size() ||
-      !std::equal(message.begin(), message.end(), image_.transferStream.begin() + static_cast<std::ptrdiff_t>(offset))) {
+      !std::equal(message.begin(), message.end(),
+                  image_.transferStream.begin() + static_cast<std::ptrdiff_t>(offset))) {
     corrupted_ = true;
   } else {
     transferConfirmed_ += kChunk;

@@ -37,10 +37,10 @@ struct ModuleTiming {
 
 class CiModule {
  public:
-  static constexpr std::uint8_t kHostControl = 0x01;  // HC
-  static constexpr std::uint8_t kSizeWrite = 0x02;    // SW
-  static constexpr std::uint8_t kSizeRead = 0x04;     // SR
-  static constexpr std::uint8_t kReset = 0x08;        // RS
+  static constexpr std::uint8_t kHostControl = 0x01;    // HC
+  static constexpr std::uint8_t kSizeWrite = 0x02;      // SW
+  static constexpr std::uint8_t kSizeRead = 0x04;       // SR
+  static constexpr std::uint8_t kReset = 0x08;          // RS
   static constexpr std::uint8_t kDataAvailable = 0x80;  // DA
   static constexpr std::uint8_t kFree = 0x40;           // FR
 
