@@ -27,14 +27,13 @@ std::int32_t WaitFor(Condition condition) {
 
 }  // namespace
 
-void AttachProcess() noexcept {
-  if (g_pDevice != nullptr) return;
+void CreateDeviceObject(std::unique_ptr<UsbBackend> usb, platform::Clock& clock) noexcept {
+  if (g_pDevice != nullptr || !usb) return;
   try {
-    std::unique_ptr<UsbBackend> usb = CreateUsbBackend();
-    if (!usb) return;
     // Both live until the process ends: nothing is torn down or closed at detach.
-    g_clock = &platform::SystemClock();
-    g_pDevice = new CUsbDevice(*usb.release());
+    g_pDevice = new CUsbDevice(*usb);
+    g_clock = &clock;
+    (void)usb.release();
   } catch (...) {
     g_pDevice = nullptr;
   }
