@@ -37,6 +37,15 @@ void CaptionLeftCheckBox::paintEvent(QPaintEvent*) {
   QStyleOptionButton indicator = option;
   indicator.rect =
       QRect(width() - box.width(), (height() - box.height()) / 2, box.width(), box.height());
+  // The box itself keeps the system's white face and black tick: on the navy panel it would
+  // otherwise vanish.
+  for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+    indicator.palette.setColor(group, QPalette::Base, Qt::white);
+    indicator.palette.setColor(group, QPalette::Text, Qt::black);
+    indicator.palette.setColor(group, QPalette::Window, QColor(192, 192, 192));
+  }
+  indicator.palette.setColor(QPalette::Disabled, QPalette::Base, QColor(192, 192, 192));
+  indicator.palette.setColor(QPalette::Disabled, QPalette::Text, QColor(128, 128, 128));
   painter.drawPrimitive(QStyle::PE_IndicatorCheckBox, indicator);
   QStyleOptionButton label = option;
   label.rect = QRect(0, 0, width() - box.width() - 4, height());
