@@ -9,7 +9,7 @@ find_package(Qt6 REQUIRED COMPONENTS Widgets)
 add_library(loader_window STATIC
   ${CMAKE_CURRENT_LIST_DIR}/Main.cpp ${CMAKE_CURRENT_LIST_DIR}/Options.cpp
   ${CMAKE_CURRENT_LIST_DIR}/msgunit.cpp ${CMAKE_CURRENT_LIST_DIR}/form_look.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/qt_host.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/qt_host.cpp ${CMAKE_CURRENT_LIST_DIR}/program_start.cpp)
 target_include_directories(loader_window PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(loader_window PUBLIC loader_update loader_settings loader_components
                                            Qt6::Widgets)
