@@ -57,13 +57,15 @@ class IrqlScope {
 // A resource list with one full descriptor, laid out as the PnP manager builds it.
 class ResourceListBuffer {
  public:
+  static constexpr std::size_t kDescriptorsAt =
+      offsetof(CM_RESOURCE_LIST, List) +
+      offsetof(CM_FULL_RESOURCE_DESCRIPTOR, PartialResourceList) +
+      offsetof(CM_PARTIAL_RESOURCE_LIST, PartialDescriptors);
+
   ResourceListBuffer(const std::vector<ResourceDescriptor>& descriptors, std::size_t count,
                      bool translated) {
     const std::size_t size =
-        offsetof(CM_RESOURCE_LIST, List) +
-        offsetof(CM_FULL_RESOURCE_DESCRIPTOR, PartialResourceList) +
-        offsetof(CM_PARTIAL_RESOURCE_LIST, PartialDescriptors) +
-        std::max<std::size_t>(count, 1) * sizeof(CM_PARTIAL_RESOURCE_DESCRIPTOR);
+        kDescriptorsAt + std::max<std::size_t>(count, 1) * sizeof(CM_PARTIAL_RESOURCE_DESCRIPTOR);
     storage_.assign((size + 7) / 8, 0);
     auto* list = List();
     list->Count = 1;
@@ -73,8 +75,10 @@ class ResourceListBuffer {
     list->List[0].PartialResourceList.Count = static_cast<ULONG>(count);
     for (std::size_t i = 0; i < count; ++i) {
       const ResourceDescriptor& d = descriptors[i];
-      CM_PARTIAL_RESOURCE_DESCRIPTOR* out =
-          &list->List[0].PartialResourceList.PartialDescriptors[i];
+      // Addressed by bytes: the descriptors run past the declared one-element array.
+      auto* out = reinterpret_cast<CM_PARTIAL_RESOURCE_DESCRIPTOR*>(
+          reinterpret_cast<std::uint8_t*>(storage_.data()) + kDescriptorsAt +
+          i * sizeof(CM_PARTIAL_RESOURCE_DESCRIPTOR));
       out->Type = translated ? d.translatedType : d.rawType;
       const std::uint64_t start = translated ? d.translatedStart : d.rawStart;
       switch (out->Type) {

@@ -91,6 +91,7 @@ struct OpenAccess {
 struct ControlResult {
   NTSTATUS status = STATUS_UNSUCCESSFUL;
   ULONG_PTR information = 0;
+  bool operator==(const ControlResult&) const = default;
 };
 
 class Kernel {
