@@ -106,6 +106,10 @@ std::vector<Packet> UsbdevfsAdapter::Frames() {
   std::lock_guard lock(mutex_);
   return frames_;
 }
+std::vector<ControlRecord> UsbdevfsAdapter::ControlTransfers() {
+  std::lock_guard lock(mutex_);
+  return controls_;
+}
 std::vector<unsigned long> UsbdevfsAdapter::Requests() {
   std::lock_guard lock(mutex_);
   return requests_;
@@ -243,12 +247,23 @@ gboolean UsbdevfsAdapter::HandleIoctl(UMockdevIoctlClient* client) {
         if (urb->type == USBDEVFS_URB_TYPE_CONTROL) {
           // The setup packet and the data stage travel in one buffer; nothing is read back.
           urb->actual_length = urb->buffer_length > 8 ? urb->buffer_length - 8 : 0;
+          ControlRecord record;
+          record.requestType = buffer->data[0];
+          record.request = buffer->data[1];
+          record.value = static_cast<std::uint16_t>(buffer->data[2] | (buffer->data[3] << 8));
+          if ((buffer->data[0] & 0x80) == 0 && urb->buffer_length > 8) {
+            record.data.assign(buffer->data + 8, buffer->data + urb->buffer_length);
+          }
+          controls_.push_back(std::move(record));
           if ((buffer->data[0] & 0x80) != 0 && urb->buffer_length > 8) {
             std::memset(buffer->data + 8, 0x12, static_cast<std::size_t>(urb->buffer_length - 8));
           }
         } else {
           frames_.emplace_back(buffer->data, buffer->data + urb->buffer_length);
           urb->actual_length = urb->buffer_length;
+          // A new command makes the adapter drop a reply that was never fetched (the second
+          // reply to a configuration write), as the host's flush does on its side.
+          inQueue_.clear();
           if (!script_.empty()) {
             for (Packet& packet : script_.front()) inQueue_.push_back(std::move(packet));
             script_.pop_front();

@@ -16,6 +16,13 @@ namespace bridge_test {
 
 using Packet = std::vector<std::uint8_t>;
 
+struct ControlRecord {
+  std::uint8_t requestType = 0;
+  std::uint8_t request = 0;
+  std::uint16_t value = 0;
+  Packet data;  // the data stage of a host-to-device request
+};
+
 class UsbdevfsAdapter {
  public:
   static constexpr const char* kSysPath = "/sys/devices/usb1/1-4";
@@ -37,6 +44,7 @@ class UsbdevfsAdapter {
 
   // What the adapter saw.
   std::vector<Packet> Frames();
+  std::vector<ControlRecord> ControlTransfers();
   std::vector<unsigned long> Requests();
   int ClaimedInterface();
   int AlternateSetting();
@@ -59,6 +67,7 @@ class UsbdevfsAdapter {
   std::vector<UMockdevIoctlData*> waitingIn_;  // IN URBs without data yet
   std::deque<UMockdevIoctlData*> completed_;   // URBs ready to be reaped
   std::vector<Packet> frames_;
+  std::vector<ControlRecord> controls_;
   std::vector<unsigned long> requests_;
   int claimed_ = -1;
   int alternateSetting_ = -1;
