@@ -2,10 +2,21 @@
 // the statuses and byte counts they report, and the register access each one makes.
 #include <cstring>
 
+#include <ostream>
+
 #include "driver_rig.h"
 
 namespace cicard_test {
 namespace {
+
+// Scenarios print as their names.
+template <typename Scenario>
+requires requires(const Scenario& s) {
+  s.name;
+}
+void PrintTo(const Scenario& scenario, std::ostream* out) {
+  *out << scenario.name;
+}
 
 using sim::ResourceDescriptor;
 
@@ -47,7 +58,7 @@ std::vector<std::uint8_t> Offset(ULONG offset, std::initializer_list<std::uint8_
   return bytes;
 }
 
-class ControlRequest : public DriverTest, public ::testing::WithParamInterface<Request> {};
+class ControlRequest : public CicardDriver, public ::testing::WithParamInterface<Request> {};
 
 TEST_P(ControlRequest, AnswersWithItsStatusCountAndAccess) {
   const Request& request = GetParam();
@@ -87,7 +98,7 @@ constexpr Window P8 = Window::kPort8At301;
 constexpr Window M8 = Window::kMemory8;
 
 INSTANTIATE_TEST_SUITE_P(
-    Reads, ControlRequest,
+    CicardReads, ControlRequest,
     ::testing::Values(
         Request{"ByteAtEachOffset0", P4, IOCTL_CI_READ_UCHAR, Offset(0), 4, STATUS_SUCCESS, 1, 0,
                 1},
@@ -135,7 +146,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
-    Writes, ControlRequest,
+    CicardWrites, ControlRequest,
     ::testing::Values(
         Request{"ByteWithEightByteInput", P4, IOCTL_CI_WRITE_UCHAR, Offset(1, {0x5A, 0, 0, 0}), 0,
                 STATUS_SUCCESS, 1, 1, 1},
@@ -167,7 +178,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
-    OtherCodes, ControlRequest,
+    CicardOtherCodes, ControlRequest,
     ::testing::Values(
         Request{"UnknownCode", P4, kUnknownCode, Offset(0), 4, STATUS_INVALID_PARAMETER, 0, 0, 0},
         Request{"OtherDeviceType", P4, CTL_CODE(0x22u, 0x900, METHOD_BUFFERED, FILE_READ_ACCESS),
@@ -181,7 +192,7 @@ struct Space {
   Window window;
 };
 
-class RegisterValues : public DriverTest, public ::testing::WithParamInterface<Space> {};
+class RegisterValues : public CicardDriver, public ::testing::WithParamInterface<Space> {};
 
 TEST_P(RegisterValues, WhatIsWrittenReadsBackLittleEndianAtEveryWidth) {
   rig.kernel.AddPortWindow(0x301, 8);
@@ -204,14 +215,14 @@ TEST_P(RegisterValues, WhatIsWrittenReadsBackLittleEndianAtEveryWidth) {
   EXPECT_EQ(value, 0xBEEF3344u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Scenarios, RegisterValues,
+INSTANTIATE_TEST_SUITE_P(Cicard, RegisterValues,
                          ::testing::Values(Space{"Ports", Window::kPort8At301},
                                            Space{"Memory", Window::kMemory8}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // --- Requests in the other states --------------------------------------------------------------
 
-TEST_F(DriverTest, EveryFailureReportsNoBytes) {
+TEST_F(CicardDriver, EveryFailureReportsNoBytes) {
   rig.kernel.AddPortWindow(0x300, 4);
   ASSERT_EQ(rig.kernel.Start(rig.adapter, PortWindow(0x300, 4)), STATUS_SUCCESS);
   const auto handle = rig.OpenOrFail();
@@ -228,7 +239,7 @@ TEST_F(DriverTest, EveryFailureReportsNoBytes) {
   EXPECT_TRUE(rig.kernel.Accesses().empty());
 }
 
-TEST_F(DriverTest, AHandleWithoutWriteAccessCannotWrite) {
+TEST_F(CicardDriver, AHandleWithoutWriteAccessCannotWrite) {
   rig.kernel.AddPortWindow(0x300, 4);
   ASSERT_EQ(rig.kernel.Start(rig.adapter, PortWindow(0x300, 4)), STATUS_SUCCESS);
   sim::Kernel::Handle reader;

@@ -3,6 +3,8 @@
 // and the version resource with its texts.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -15,6 +17,15 @@
 #include <vector>
 
 namespace {
+
+// Scenarios print as their names.
+template <typename Scenario>
+requires requires(const Scenario& s) {
+  s.name;
+}
+void PrintTo(const Scenario& scenario, std::ostream* out) {
+  *out << scenario.name;
+}
 
 class PeImage {
  public:
@@ -236,7 +247,7 @@ TEST_P(DriverFile, CarriesTheVersionResource) {
   EXPECT_EQ((*fixed)[10], 7u) << "VFT2_DRV_SYSTEM";
 }
 
-INSTANTIATE_TEST_SUITE_P(Architectures, DriverFile,
+INSTANTIATE_TEST_SUITE_P(CicardArchitectures, DriverFile,
                          ::testing::Values(Arch{"i686", 0x014C, false},
                                            Arch{"x86_64", 0x8664, true}),
                          [](const auto& info) { return std::string(info.param.name); });

@@ -85,7 +85,7 @@ class DriverRig {
 };
 
 // A fixture that owns a rig and checks the verifier at the end of every test.
-class DriverTest : public ::testing::Test {
+class CicardDriver : public ::testing::Test {
  protected:
   void TearDown() override {
     const auto violations = rig.Finish();

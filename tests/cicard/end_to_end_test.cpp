@@ -3,6 +3,8 @@
 // kernel stand-in and the real driver code to the simulated module in the adapter's window.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <memory>
 
 #include "Update.h"
@@ -15,6 +17,15 @@
 #include "virtual_clock.h"
 
 namespace {
+
+// Scenarios print as their names.
+template <typename Scenario>
+requires requires(const Scenario& s) {
+  s.name;
+}
+void PrintTo(const Scenario& scenario, std::ostream* out) {
+  *out << scenario.name;
+}
 
 using sim::ResourceDescriptor;
 
@@ -95,7 +106,7 @@ TEST_P(WholeUpdateThroughTheDriver, ReachesTheModuleIntactAndEndsInReady) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Windows, WholeUpdateThroughTheDriver,
+    CicardWindows, WholeUpdateThroughTheDriver,
     ::testing::Values(
         WindowScenario{"PortWindow", false, 0x1F0, {{ResourceDescriptor::Port(0x1F0, 4)}}},
         WindowScenario{
@@ -109,7 +120,7 @@ INSTANTIATE_TEST_SUITE_P(
                        {{ResourceDescriptor::PortAsMemory(0x1F0, 0xFEC00000, 4)}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(DriverTransportFailures, AnUnstartedDeviceIsTheMissingDriver) {
+TEST(CicardTransportFailures, AnUnstartedDeviceIsTheMissingDriver) {
   DriverTransport transport(false, 0x1F0, {{ResourceDescriptor::Dma(1)}});
   ASSERT_EQ(transport.startStatus, STATUS_UNSUCCESSFUL);
   EXPECT_EQ(transport.RunUpdate(), UpdateOutcome::kNotOpened);
@@ -119,7 +130,7 @@ TEST(DriverTransportFailures, AnUnstartedDeviceIsTheMissingDriver) {
   for (const auto& violation : transport.Finish()) ADD_FAILURE() << "verifier: " << violation;
 }
 
-TEST(DriverTransportFailures, AnAdapterPulledMidUpdateEndsTheRunWithoutHarm) {
+TEST(CicardTransportFailures, AnAdapterPulledMidUpdateEndsTheRunWithoutHarm) {
   DriverTransport transport(true, 0xD0000000, {{ResourceDescriptor::Memory(0xD0000000, 4)}});
   ASSERT_EQ(transport.startStatus, STATUS_SUCCESS);
   bool pulled = false;

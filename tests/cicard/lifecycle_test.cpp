@@ -3,16 +3,27 @@
 #include <atomic>
 #include <thread>
 
+#include <ostream>
+
 #include "driver_rig.h"
 
 namespace cicard_test {
 namespace {
 
+// Scenarios print as their names.
+template <typename Scenario>
+requires requires(const Scenario& s) {
+  s.name;
+}
+void PrintTo(const Scenario& scenario, std::ostream* out) {
+  *out << scenario.name;
+}
+
 using sim::ResourceDescriptor;
 
 // --- Adding the device -------------------------------------------------------------------------
 
-TEST_F(DriverTest, AddDeviceCreatesTheNamedDeviceWithItsLinkAndEmptyWindow) {
+TEST_F(CicardDriver, AddDeviceCreatesTheNamedDeviceWithItsLinkAndEmptyWindow) {
   ASSERT_EQ(rig.kernel.AddDeviceStatus(rig.adapter), STATUS_SUCCESS);
   PDEVICE_OBJECT device = rig.kernel.FunctionDevice(rig.adapter);
   ASSERT_NE(device, nullptr);
@@ -31,7 +42,7 @@ TEST_F(DriverTest, AddDeviceCreatesTheNamedDeviceWithItsLinkAndEmptyWindow) {
   EXPECT_FALSE(extension->Mapped);
 }
 
-TEST_F(DriverTest, ASecondAdapterFailsWithANameCollisionAndLeavesTheFirstServing) {
+TEST_F(CicardDriver, ASecondAdapterFailsWithANameCollisionAndLeavesTheFirstServing) {
   rig.kernel.AddPortWindow(0x300, 4);
   ASSERT_EQ(rig.kernel.Start(rig.adapter, PortWindow(0x300, 4)), STATUS_SUCCESS);
   const auto second = rig.PlugAnother();
@@ -52,7 +63,7 @@ struct AddFailure {
   NTSTATUS expected;
 };
 
-class AddDeviceFailure : public DriverTest, public ::testing::WithParamInterface<AddFailure> {};
+class AddDeviceFailure : public CicardDriver, public ::testing::WithParamInterface<AddFailure> {};
 
 TEST_P(AddDeviceFailure, ReturnsTheStatusAndLeavesNothingBehind) {
   // The stand-in's verifier reports a device object or attachment left behind.
@@ -67,7 +78,7 @@ TEST_P(AddDeviceFailure, ReturnsTheStatusAndLeavesNothingBehind) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Scenarios, AddDeviceFailure,
+    Cicard, AddDeviceFailure,
     ::testing::Values(AddFailure{"LinkNameTaken", true, false, STATUS_OBJECT_NAME_COLLISION},
                       AddFailure{"AttachRefused", false, true, STATUS_NO_SUCH_DEVICE}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -86,7 +97,7 @@ struct StartScenario {
   int mappingsMade;
 };
 
-class StartResources : public DriverTest, public ::testing::WithParamInterface<StartScenario> {};
+class StartResources : public CicardDriver, public ::testing::WithParamInterface<StartScenario> {};
 
 TEST_P(StartResources, TakesTheWindowAndGivesEveryMappingBackAtRemoval) {
   const StartScenario& scenario = GetParam();
@@ -122,7 +133,7 @@ const ResourceDescriptor kPort = ResourceDescriptor::Port(0x300, 4);
 const ResourceDescriptor kMemory = ResourceDescriptor::Memory(0xD0000010, 16);
 
 INSTANTIATE_TEST_SUITE_P(
-    Scenarios, StartResources,
+    Cicard, StartResources,
     ::testing::Values(
         StartScenario{"PortRange", {{kPort}}, 0, STATUS_SUCCESS, 1, 4, false, 0x300, 0},
         StartScenario{"PortWithInterrupt",
@@ -265,7 +276,8 @@ struct LowerScenario {
   sim::LowerStart lower;
 };
 
-class LowerStartAnswer : public DriverTest, public ::testing::WithParamInterface<LowerScenario> {};
+class LowerStartAnswer : public CicardDriver,
+                         public ::testing::WithParamInterface<LowerScenario> {};
 
 TEST_P(LowerStartAnswer, TheStartFollowsTheLowerDriversFinalStatus) {
   rig.kernel.AddPortWindow(0x300, 4);
@@ -280,7 +292,7 @@ TEST_P(LowerStartAnswer, TheStartFollowsTheLowerDriversFinalStatus) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Scenarios, LowerStartAnswer,
+    Cicard, LowerStartAnswer,
     ::testing::Values(LowerScenario{"AtOnce", {STATUS_SUCCESS, false}},
                       LowerScenario{"PendingThenSuccess", {STATUS_SUCCESS, true}},
                       LowerScenario{"Refused", {STATUS_INSUFFICIENT_RESOURCES, false}},
@@ -295,7 +307,7 @@ struct PnpScenario {
   NTSTATUS status;
 };
 
-class PnpWhileStarted : public DriverTest, public ::testing::WithParamInterface<PnpScenario> {};
+class PnpWhileStarted : public CicardDriver, public ::testing::WithParamInterface<PnpScenario> {};
 
 TEST_P(PnpWhileStarted, AnswersAndKeepsServing) {
   rig.kernel.AddPortWindow(0x300, 4);
@@ -308,7 +320,7 @@ TEST_P(PnpWhileStarted, AnswersAndKeepsServing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Scenarios, PnpWhileStarted,
+    Cicard, PnpWhileStarted,
     ::testing::Values(
         PnpScenario{"QueryStopRefused", IRP_MN_QUERY_STOP_DEVICE, STATUS_UNSUCCESSFUL},
         PnpScenario{"Stop", IRP_MN_STOP_DEVICE, STATUS_SUCCESS},
@@ -320,7 +332,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // --- Removal -----------------------------------------------------------------------------------
 
-TEST_F(DriverTest, SurpriseRemovalThenRemovalReleasesOnceAndRefusesOldHandles) {
+TEST_F(CicardDriver, SurpriseRemovalThenRemovalReleasesOnceAndRefusesOldHandles) {
   rig.kernel.AddMemoryWindow(0xD0000000, 4);
   ASSERT_EQ(rig.kernel.Start(rig.adapter, {{ResourceDescriptor::Memory(0xD0000000, 4)}}),
             STATUS_SUCCESS);
@@ -350,12 +362,12 @@ TEST_F(DriverTest, SurpriseRemovalThenRemovalReleasesOnceAndRefusesOldHandles) {
   EXPECT_FALSE(mappings[0].live);
 }
 
-TEST_F(DriverTest, OpensBeforeTheStartFailNotReady) {
+TEST_F(CicardDriver, OpensBeforeTheStartFailNotReady) {
   sim::Kernel::Handle handle;
   EXPECT_EQ(rig.Open(&handle), STATUS_DEVICE_NOT_READY);
 }
 
-TEST_F(DriverTest, DriverUnloadsOnceItsDeviceIsGone) {
+TEST_F(CicardDriver, DriverUnloadsOnceItsDeviceIsGone) {
   EXPECT_FALSE(rig.kernel.UnloadDriver());
   EXPECT_EQ(rig.kernel.Remove(rig.adapter), STATUS_SUCCESS);
   EXPECT_TRUE(rig.kernel.UnloadDriver());
@@ -363,7 +375,7 @@ TEST_F(DriverTest, DriverUnloadsOnceItsDeviceIsGone) {
 
 // --- Power and system control ------------------------------------------------------------------
 
-TEST_F(DriverTest, PowerRequestsPassDownUntilRemovalThenFailDeletePending) {
+TEST_F(CicardDriver, PowerRequestsPassDownUntilRemovalThenFailDeletePending) {
   rig.kernel.AddPortWindow(0x300, 4);
   ASSERT_EQ(rig.kernel.Start(rig.adapter, PortWindow(0x300, 4)), STATUS_SUCCESS);
   EXPECT_EQ(rig.kernel.SendPower(rig.adapter, IRP_MN_SET_POWER), STATUS_SUCCESS);
@@ -374,7 +386,7 @@ TEST_F(DriverTest, PowerRequestsPassDownUntilRemovalThenFailDeletePending) {
   EXPECT_EQ(rig.kernel.StartNextPowerCalls(), 3);
 }
 
-TEST_F(DriverTest, SystemControlPassesDownUnchanged) {
+TEST_F(CicardDriver, SystemControlPassesDownUnchanged) {
   EXPECT_EQ(rig.kernel.SendSystemControl(rig.adapter), STATUS_NOT_SUPPORTED);
 }
 
@@ -387,7 +399,7 @@ struct OpenScenario {
   NTSTATUS status;
 };
 
-class OpenByName : public DriverTest, public ::testing::WithParamInterface<OpenScenario> {};
+class OpenByName : public CicardDriver, public ::testing::WithParamInterface<OpenScenario> {};
 
 TEST_P(OpenByName, TheDevicesSecurityCoversNamesBelowIt) {
   rig.kernel.AddPortWindow(0x300, 4);
@@ -397,7 +409,7 @@ TEST_P(OpenByName, TheDevicesSecurityCoversNamesBelowIt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Scenarios, OpenByName,
+    Cicard, OpenByName,
     ::testing::Values(
         OpenScenario{
             "AdministratorReadWrite", "\\\\.\\DOV_IDDev", {true, true, true}, STATUS_SUCCESS},
@@ -418,7 +430,7 @@ INSTANTIATE_TEST_SUITE_P(
 // A request that passed its checks is at its register access when the adapter is pulled: the
 // surprise removal completes on another thread meanwhile, and the access must still find the
 // window mapped. Removal itself waits until the request has let go of the remove lock.
-TEST_F(DriverTest, ARequestAtItsAccessDuringRemovalNeverTouchesAReleasedWindow) {
+TEST_F(CicardDriver, ARequestAtItsAccessDuringRemovalNeverTouchesAReleasedWindow) {
   rig.kernel.AddMemoryWindow(0xD0000000, 4);
   ASSERT_EQ(rig.kernel.Start(rig.adapter, {{ResourceDescriptor::Memory(0xD0000000, 4)}}),
             STATUS_SUCCESS);
@@ -447,7 +459,7 @@ TEST_F(DriverTest, ARequestAtItsAccessDuringRemovalNeverTouchesAReleasedWindow) 
   for (const auto& mapping : rig.kernel.Mappings()) EXPECT_FALSE(mapping.live);
 }
 
-TEST_F(DriverTest, RequestsFromAnotherThreadSurviveASurpriseRemoval) {
+TEST_F(CicardDriver, RequestsFromAnotherThreadSurviveASurpriseRemoval) {
   rig.kernel.AddMemoryWindow(0xD0000000, 4);
   ASSERT_EQ(rig.kernel.Start(rig.adapter, {{ResourceDescriptor::Memory(0xD0000000, 4)}}),
             STATUS_SUCCESS);
