@@ -77,9 +77,12 @@ std::uint8_t CiModule::ReadRegister(int offset) {
       if (answerRead_ >= answer_.size()) answerPending_ = false;
       return byte;
     }
-    case 1:
-      return static_cast<std::uint8_t>((ready ? kDataAvailable : 0) |
-                                       ((command_ & kHostControl) == 0 ? kFree : 0));
+    case 1: {
+      // FR: free to take a message, that is not still working on the last one. It stays set
+      // while the host holds HC, so a host may set HC and then test FR before writing.
+      const bool working = answerPending_ && !ready;
+      return static_cast<std::uint8_t>((ready ? kDataAvailable : 0) | (working ? 0 : kFree));
+    }
     case 2:
       return ready ? static_cast<std::uint8_t>(answer_.size() & 0xFF) : 0;
     default:
