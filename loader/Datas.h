@@ -38,10 +38,10 @@ UpdateImage BuiltInImage();
 
 // What the main window shows of the image's header texts when it is created.
 struct HeaderTexts {
-  std::string title;         // caption of Label5
-  bool cornerVisible;        // Label7 shown
-  std::string cornerLabel;   // caption of Label7 when shown
-  bool internalBuildLine;    // Label3 reads "Nur für interne Verwendung !"
+  std::string title;        // caption of Label5
+  bool cornerVisible;       // Label7 shown
+  std::string cornerLabel;  // caption of Label7 when shown
+  bool internalBuildLine;   // Label3 reads "Nur für interne Verwendung !"
 };
 // `layoutTitle` is Label5's caption from the layout ("Morvane Update").
 HeaderTexts MainWindowHeader(std::string_view imageTitle, std::string_view imageVendor,

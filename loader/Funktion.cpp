@@ -47,14 +47,18 @@ std::uint16_t RegisterAt(std::uint16_t base, std::uint16_t offset) {
 }
 }  // namespace
 
+void ModuleLink::PollPause(std::uint32_t& polls) {
+  PumpMessages();
+  ++polls;
+  if (polls > kSpinPolls) services_.clock.Nap(polls > kShortNapPolls ? kLongNapUs : kShortNapUs);
+}
+
 bool ModuleLink::WaitForDataAvailable(std::int32_t timeoutMs) {
   TimeoutCountdown = timeoutMs;
   std::uint32_t polls = 0;
   std::uint8_t status = ReadCiRegister(RegisterAt(IOBase, kCommandStatus));
   while ((status & kDataAvailable) == 0 && TimeoutCountdown > 0) {
-    PumpMessages();
-    ++polls;
-    if (polls > kSpinPolls) services_.clock.Nap(polls > kShortNapPolls ? kLongNapUs : kShortNapUs);
+    PollPause(polls);
     status = ReadCiRegister(RegisterAt(IOBase, kCommandStatus));
   }
   return TimeoutCountdown != 0;
@@ -206,8 +210,8 @@ bool ModuleLink::OpenDriverDevice() {
 
 void ModuleLink::WaitMs(std::int32_t milliseconds) {
   const std::uint32_t end = services_.clock.TickCount() + static_cast<std::uint32_t>(milliseconds);
+  std::uint32_t polls = 0;
   do {
-    PumpMessages();
-    if (Application == nullptr) services_.clock.Nap(kShortNapUs);  // nothing to pump: do not spin
+    PollPause(polls);
   } while (static_cast<std::int32_t>(services_.clock.TickCount() - end) < 0);
 }

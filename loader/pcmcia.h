@@ -104,6 +104,8 @@ class ModuleLink {
   bool WaitForDataAvailable(std::int32_t timeoutMs);
   void ReadAnswer();
   void PumpMessages();
+  // One pass of a polling wait: pump, and after the first quick passes give the processor away.
+  void PollPause(std::uint32_t& polls);
   void DriverWrite(std::uint16_t address, std::uint8_t value);
   void PortOrDriverWrite(std::uint16_t address, std::uint8_t value);
 

@@ -1,0 +1,6 @@
+#include "loader_cli.h"
+
+CliHardware MachineHardware() {
+  return {platform::SystemClock(), platform::SystemPorts(), platform::SystemDevices(),
+          platform::SystemLibraries()};
+}

@@ -1,0 +1,112 @@
+#include "terminal.h"
+
+#include <unistd.h>
+
+#include <cctype>
+
+namespace {
+constexpr int kBarWidth = 40;
+constexpr int kPlainProgressStep = 10;  // without a terminal, a line every 10 %
+}  // namespace
+
+TerminalStreams StandardStreams() {
+  return {stdout, stdin, isatty(fileno(stdout)) != 0, isatty(fileno(stdin)) != 0};
+}
+
+std::string TerminalText(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out.push_back(text[i]);
+  }
+  return out;
+}
+
+void PrintMessage(std::FILE* out, const std::string& title, const std::string& text) {
+  std::fprintf(out, "[%s] %s\n", title.c_str(), TerminalText(text).c_str());
+  std::fflush(out);
+}
+
+TerminalHost::TerminalHost(TerminalStreams streams, platform::Clock& clock,
+                           std::function<void()> onTimer)
+    : streams_(streams), timer_(clock, 100, std::move(onTimer)) {}
+
+void TerminalHost::ShowSystemMessage(const std::string& text, const std::string& title, bool) {
+  if (streams_.outIsTerminal) std::fputc('\n', streams_.out);
+  PrintMessage(streams_.out, title, text);
+}
+
+bool TerminalHost::AskRetry(const std::string& text) {
+  if (streams_.outIsTerminal) std::fputc('\n', streams_.out);
+  PrintMessage(streams_.out, "Information", text);
+  if (!streams_.inIsTerminal) {
+    // Nobody can answer: the dialog counts as cancelled rather than waiting forever.
+    std::fputs("Keine Eingabe möglich: Abbrechen.\n", streams_.out);
+    std::fflush(streams_.out);
+    return false;
+  }
+  for (;;) {
+    std::fputs("[O]K / [A]bbrechen? ", streams_.out);
+    std::fflush(streams_.out);
+    char line[64];
+    if (std::fgets(line, sizeof line, streams_.in) == nullptr) return false;
+    const char answer = static_cast<char>(std::tolower(static_cast<unsigned char>(line[0])));
+    if (answer == 'o' || answer == '\n') return true;
+    if (answer == 'a') return false;
+  }
+}
+
+void TerminalHost::Beep() {
+  if (streams_.outIsTerminal) {
+    std::fputc('\a', streams_.out);
+    std::fflush(streams_.out);
+  }
+}
+
+void TerminalView::SetStatusLine(const std::string& text) {
+  if (text == status_) return;
+  status_ = text;
+  if (streams_.outIsTerminal) {
+    Redraw();
+  } else if (!text.empty()) {
+    std::fprintf(streams_.out, "%s\n", text.c_str());
+    std::fflush(streams_.out);
+  }
+}
+
+void TerminalView::SetGauge(int percent) {
+  if (percent == percent_) return;
+  percent_ = percent;
+  if (streams_.outIsTerminal) {
+    Redraw();
+  } else if (percent > 0 && (percent == 100 || percent / kPlainProgressStep !=
+                                                   lastPrintedPercent_ / kPlainProgressStep)) {
+    lastPrintedPercent_ = percent;
+    std::fprintf(streams_.out, "Fortschritt: %d %%\n", percent);
+    std::fflush(streams_.out);
+  } else if (percent == 0) {
+    lastPrintedPercent_ = -1;
+  }
+}
+
+void TerminalView::ShowMessageForm(const std::string& text, const std::string& title) {
+  Finish();
+  PrintMessage(streams_.out, title, text);
+}
+
+void TerminalView::Redraw() {
+  const int filled = percent_ * kBarWidth / 100;
+  std::string bar(static_cast<std::size_t>(filled), '#');
+  bar.append(static_cast<std::size_t>(kBarWidth - filled), '.');
+  std::fprintf(streams_.out, "\r\033[2K[%s] %3d %%  %s", bar.c_str(), percent_, status_.c_str());
+  std::fflush(streams_.out);
+  lineOpen_ = true;
+}
+
+void TerminalView::Finish() {
+  if (!lineOpen_) return;
+  std::fputc('\n', streams_.out);
+  std::fflush(streams_.out);
+  lineOpen_ = false;
+}
