@@ -87,10 +87,11 @@ ArcAngles ArcAnglesFor(const TRect& r, QPoint start, QPoint end) {
     const double deg = std::atan2(-(p.y() - cy) / b, (p.x() - cx) / a) * 180.0 / M_PI;
     return static_cast<int>(std::lround(deg * 16.0));
   };
-  const int from = angle16(start);
+  constexpr int kFull = 360 * 16;
+  const int from = ((angle16(start) % kFull) + kFull) % kFull;
   const int to = angle16(end);
-  int span = (to - from) % (360 * 16);
-  if (span <= 0) span += 360 * 16;
+  int span = (to - from) % kFull;
+  if (span <= 0) span += kFull;
   return ArcAngles{from, span};
 }
 

@@ -1,0 +1,35 @@
+// Shared helpers of the component tests: the application object, pixel reading, rendering.
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QString>
+#include <set>
+#include <tuple>
+
+#include "GdiPaint.h"
+
+class QWidget;
+
+namespace components_test {
+
+// A pixel as (red, green, blue), so that failures print readably.
+using Rgb = std::tuple<int, int, int>;
+
+Rgb PixelAt(const QImage& image, int x, int y);
+Rgb RgbOf(TColor color);
+// Exclusive-or of two colours, as the gauge combines its text.
+Rgb XorOf(TColor a, TColor b);
+// All colours found in a rectangle of the image.
+std::set<Rgb> ColorsIn(const QImage& image, const QRect& area);
+
+// Renders a widget (shown or not) over a background of one colour.
+QImage Render(QWidget& widget, TColor background = clGreen);
+
+// Saves a picture as <screenshot folder>/components-<name>.png; returns whether it was written.
+bool SaveScreenshot(const QImage& image, const QString& name);
+
+// The bold 11-pixel font of the windows.
+QFont WindowFont();
+
+}  // namespace components_test
