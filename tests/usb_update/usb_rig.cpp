@@ -1,0 +1,85 @@
+#include "usb_rig.h"
+
+#include <span>
+
+#include "cibridge_api.h"
+#include "device_object.h"
+#include "platform_names.h"
+
+extern "C" {
+int32_t SearchUSBAdapter(char* pathBuffer);
+int32_t USBAdapterOpen(const char* path);
+int32_t USBAdapterClose(void);
+int32_t USBAdapterCIReset(void);
+int32_t GetCIStatus(void);
+int32_t WriteCOR(int32_t address, int32_t value, int32_t ioBase);
+int32_t NegociateCI(int32_t size, int32_t* answeredSize);
+int32_t SetTimeout(int32_t milliseconds);
+int32_t WriteExchange(const uint8_t* payload, int32_t length, uint8_t* answer,
+                      int32_t* answerLength);
+int32_t LoadFirmware(int32_t adapterIds);
+}
+
+namespace usb_test {
+namespace {
+
+platform::LibraryHandle const kRuntime = reinterpret_cast<platform::LibraryHandle>(0x11);
+platform::LibraryHandle const kAdapterLibrary = reinterpret_cast<platform::LibraryHandle>(0x22);
+
+}  // namespace
+
+platform::LibraryHandle CoreLibraries::Load(const std::string& name) {
+  loads.push_back(name);
+  if (name == platform::kUsbRuntimeLibrary) return kRuntime;
+  if (name == ProgramFolder() + platform::kAdapterLibraryFile) return kAdapterLibrary;
+  return nullptr;
+}
+
+void* CoreLibraries::Find(platform::LibraryHandle library, const char* name) {
+  if (library != kAdapterLibrary) return nullptr;
+  static const std::map<std::string, void*> exports = {
+      {"SearchUSBAdapter", reinterpret_cast<void*>(&SearchUSBAdapter)},
+      {"USBAdapterOpen", reinterpret_cast<void*>(&USBAdapterOpen)},
+      {"USBAdapterClose", reinterpret_cast<void*>(&USBAdapterClose)},
+      {"USBAdapterCIReset", reinterpret_cast<void*>(&USBAdapterCIReset)},
+      {"GetCIStatus", reinterpret_cast<void*>(&GetCIStatus)},
+      {"WriteCOR", reinterpret_cast<void*>(&WriteCOR)},
+      {"NegociateCI", reinterpret_cast<void*>(&NegociateCI)},
+      {"SetTimeout", reinterpret_cast<void*>(&SetTimeout)},
+      {"WriteExchange", reinterpret_cast<void*>(&WriteExchange)},
+      {"LoadFirmware", reinterpret_cast<void*>(&LoadFirmware)},
+  };
+  const auto it = exports.find(name);
+  return it == exports.end() ? nullptr : it->second;
+}
+
+UsbRig::UsbRig(std::uint16_t vendorId, std::uint16_t productId) {
+  host = std::make_unique<sim::SimHost>(clock, [this] { link->TimeoutTick(); });
+  module = std::make_unique<sim::CiModule>(
+      clock,
+      sim::ModuleImage::FromUpdate(image.InitData, image.InitDataLength, image.InitDataSize,
+                                   image.MainData, image.MainDataLength, image.MainDataSize));
+  adapter = std::make_unique<sim::EmulatedAdapter>(
+      clock, module.get(),
+      std::span<const std::uint8_t>(cibridge::kAdapterProgram, cibridge::kAdapterProgramSize),
+      vendorId, productId);
+  cibridge::InstallDevice(*adapter, clock);
+  ports.SetLogging(false);
+  link = std::make_unique<ModuleLink>(LinkServices{clock, ports, devices, libraries, *host});
+  link->AutoProbe = true;
+  link->IOBaseSetting = 0x320;
+  link->UseDriver = false;
+}
+
+UsbRig::~UsbRig() {
+  cibridge::InstallNoDevice();
+}
+
+UpdateOutcome UsbRig::RunUpdate() {
+  UpdateProcedure procedure(*link, view, *host, image);
+  const UpdateOutcome outcome = procedure.Run();
+  lastOpenResult = procedure.LastOpenResult();
+  return outcome;
+}
+
+}  // namespace usb_test
