@@ -32,9 +32,9 @@ constexpr std::uint32_t kIoctlWriteUchar = 0x9C41A440;
 // polls, briefly at first and longer once the module is plainly busy, so that a long wait does
 // not hold a whole processor core.
 constexpr std::uint32_t kSpinPolls = 256;
-constexpr std::uint32_t kShortNapPolls = kSpinPolls + 100;
-constexpr std::uint32_t kShortNapUs = 100;
-constexpr std::uint32_t kLongNapUs = 1000;
+constexpr std::uint32_t kShortNapPolls = kSpinPolls + 200;
+constexpr std::uint32_t kShortNapUs = 50;
+constexpr std::uint32_t kLongNapUs = 500;
 
 constexpr std::size_t kLibraryAnswerCapacity = 256;
 

@@ -1,5 +1,6 @@
-// Delivers a periodic tick from a polled loop, the way a window timer does: at most one tick
-// per poll, however long the loop was away (timer messages do not pile up).
+// Delivers a periodic tick from a polled loop, the way a window timer does: ticks keep their
+// rhythm, and at most one is delivered per poll however long the loop was away (timer
+// messages do not pile up).
 #pragma once
 
 #include <cstdint>
@@ -19,9 +20,9 @@ class IntervalTicker {
 
   // Fires the tick once when at least one interval has passed since the last one.
   void Poll() {
-    const std::uint32_t now = clock_.TickCount();
-    if (now - last_ >= interval_) {
-      last_ = now;
+    const std::uint32_t elapsed = clock_.TickCount() - last_;
+    if (elapsed >= interval_) {
+      last_ += elapsed / interval_ * interval_;
       if (onTick_) onTick_();
     }
   }
