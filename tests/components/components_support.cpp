@@ -62,7 +62,7 @@ QImage Render(QWidget& widget, TColor background) {
 
 bool SaveScreenshot(const QImage& image, const QString& name) {
   QString folder = qEnvironmentVariable("MORVANE_SCREENSHOT_DIR");
-  if (folder.isEmpty()) folder = QStringLiteral("screenshots");
+  if (folder.isEmpty()) folder = QStringLiteral(MORVANE_SCREENSHOT_FOLDER);
   QDir().mkpath(folder);
   return image.save(folder + QStringLiteral("/components-") + name + QStringLiteral(".png"));
 }

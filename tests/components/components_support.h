@@ -26,7 +26,8 @@ std::set<Rgb> ColorsIn(const QImage& image, const QRect& area);
 // Renders a widget (shown or not) over a background of one colour.
 QImage Render(QWidget& widget, TColor background = clGreen);
 
-// Saves a picture as <screenshot folder>/components-<name>.png; returns whether it was written.
+// Saves a picture as <build>/screenshots/components-<name>.png (or in the folder named by
+// MORVANE_SCREENSHOT_DIR); returns whether it was written.
 bool SaveScreenshot(const QImage& image, const QString& name);
 
 // The bold 11-pixel font of the windows.
