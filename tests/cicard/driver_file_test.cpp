@@ -61,6 +61,18 @@ class PeImage {
     return std::search(bytes_.begin(), bytes_.end(), pattern.begin(), pattern.end()) !=
            bytes_.end();
   }
+  // The image checksum field agrees with the file.
+  bool ChecksumValid() const {
+    const std::size_t checksumAt = U32(0x3C) + 4 + 20 + 64;
+    std::uint64_t sum = 0;
+    for (std::size_t at = 0; at < bytes_.size(); at += 2) {
+      if (at == checksumAt || at == checksumAt + 2) continue;
+      sum += U16(at);  // images are a whole number of words long
+      sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    sum = (sum & 0xFFFF) + (sum >> 16);
+    return sum + bytes_.size() == U32(checksumAt);
+  }
   // The VS_FIXEDFILEINFO words after its signature, or nothing.
   std::optional<std::vector<std::uint32_t>> FixedFileInfo() const {
     for (std::size_t at = 0; at + 52 <= bytes_.size(); at += 4)
@@ -204,6 +216,7 @@ TEST_P(DriverFile, IsANativeDriverForItsMachine) {
   EXPECT_EQ(image->machine, GetParam().machine);
   EXPECT_EQ(image->pe32Plus, GetParam().pe32Plus);
   EXPECT_EQ(image->subsystem, 1) << "IMAGE_SUBSYSTEM_NATIVE";
+  EXPECT_TRUE(image->ChecksumValid());
   const PeImage::Section* entry = image->SectionAt(image->entryPoint);
   ASSERT_NE(entry, nullptr);
   EXPECT_EQ(entry->name, "INIT") << "the entry routine is discardable initialisation code";
@@ -232,6 +245,12 @@ TEST_P(DriverFile, RoutinesSitInTheirSections) {
       {"CiWriteRegister", "PAGE"}};
   for (const auto& [routine, section] : placement)
     EXPECT_EQ(SectionOf(routine), section) << routine;
+  // Of the code, only the initialisation section is given back after the entry routine ran.
+  for (const auto& section : image->sections)
+    if (section.characteristics & 0x00000020u) {  // IMAGE_SCN_CNT_CODE
+      EXPECT_EQ((section.characteristics & 0x02000000u) != 0, section.name == "INIT")
+          << section.name;
+    }
 }
 
 TEST_P(DriverFile, CarriesTheVersionResource) {
