@@ -32,14 +32,28 @@ EmulatedAdapter::EmulatedAdapter(platform::Clock& clock, CiModule* module,
       coldProductId_(productId),
       slot_(std::make_unique<firmware::CiSlot>(clock, module)) {
   program_.resize(kCodeMemory, 0xFF);  // the library writes 0xFF above its image
-  core_ = std::make_unique<firmware::CommandCore>(clock, *slot_,
-                                                  [this](std::vector<std::uint8_t> frame) {
-                                                    if (replies_.size() < kReplyBuffers)
-                                                      replies_.push_back(std::move(frame));
-                                                  });
+  core_ = std::make_unique<firmware::CommandCore>(
+      clock, *slot_, [this](std::vector<std::uint8_t> frame) { OnReply(std::move(frame)); });
 }
 
 EmulatedAdapter::~EmulatedAdapter() = default;
+
+void EmulatedAdapter::Tell(const std::string& event) {
+  if (events_) events_(event);
+}
+
+void EmulatedAdapter::OnReply(std::vector<std::uint8_t> frame) {
+  if (events_ && frame.size() >= 4) {
+    const std::uint8_t code = frame[2];
+    if (lastCommand_ == 0x10)
+      Tell(code == 0x02 ? "module reset, ready" : "module reset, not ready");
+    else if (lastCommand_ == 0x70 && code == 0x07)
+      Tell("configuration option register written");
+    else if (lastCommand_ == 0x60 && code == 0x04 && frame.size() >= 6)
+      Tell("buffer size negotiated: " + std::to_string(frame[4] * 256 + frame[5]) + " bytes");
+  }
+  if (replies_.size() < kReplyBuffers) replies_.push_back(std::move(frame));
+}
 
 void EmulatedAdapter::StartWarm() {
   code_ = program_;
@@ -50,6 +64,7 @@ void EmulatedAdapter::StartWarm() {
   cpuHeld_ = true;
   ReleaseCpu();
   backAtMs_ = clock_.TickCount();  // on the bus already
+  announcedReturn_ = true;
 }
 
 std::uint16_t EmulatedAdapter::VendorId() const {
@@ -147,6 +162,10 @@ bool EmulatedAdapter::HasPipe(std::uint8_t pipeId) const {
 }
 
 void EmulatedAdapter::HoldCpu() {
+  if (!cpuHeld_) {
+    Tell("CPU held for the program download");
+    bytesDownloaded_ = 0;
+  }
   cpuHeld_ = true;
   running_ = false;
 }
@@ -165,6 +184,7 @@ void EmulatedAdapter::ReleaseCpu() {
     if (i >= kIdOffset && i < kIdOffset + 4) continue;
     if (code_[i] != program_[i]) {
       programMismatch_ = true;  // something else runs now; the adapter never comes back
+      Tell("CPU released, but code memory does not hold the adapter program");
       return;
     }
   }
@@ -173,11 +193,21 @@ void EmulatedAdapter::ReleaseCpu() {
   backAtMs_ = clock_.TickCount() + reenumerationMs_;
   searchesAtStart_ = searches_;
   core_->Start();
+  announcedReturn_ = false;
+  if (bytesDownloaded_ > 0)
+    Tell("program started (" + std::to_string(bytesDownloaded_) +
+         " bytes downloaded), off the bus for re-enumeration");
 }
 
 cibridge::UsbHandle EmulatedAdapter::GetClassDevices(const cibridge::Guid& interfaceClass) {
   ++searches_;
   const bool present = interfaceClass == cibridge::GUID_DEVINTERFACE_CI_ADAPTER && OnBus();
+  if (present && !announcedReturn_) {
+    announcedReturn_ = true;
+    char ids[32];
+    std::snprintf(ids, sizeof ids, "vid_%04x&pid_%04x", VendorId(), ProductId());
+    Tell(std::string("back on the bus with its own descriptors as ") + ids);
+  }
   const cibridge::UsbHandle set = nextSet_++;
   deviceSets_[set] = present ? 1 : 0;
   return set;
@@ -316,6 +346,7 @@ bool EmulatedAdapter::WritePipe(cibridge::UsbHandle interfaceHandle, std::uint8_
     for (std::uint32_t sent = 0; sent < length; sent += kPacket) {
       const std::uint32_t size = std::min(kPacket, length - sent);
       ++commandFrames_;
+      if (size > 0) lastCommand_ = data[sent];
       core_->Command(std::vector<std::uint8_t>(data + sent, data + sent + size));
     }
     if (lengthTransferred != nullptr) *lengthTransferred = length;
@@ -402,10 +433,12 @@ bool EmulatedAdapter::ControlTransfer(cibridge::UsbHandle interfaceHandle,
       return done(1);
     }
     if (address + count <= kCodeMemory) {
-      if (out)
+      if (out) {
         std::memcpy(code_.data() + address, buffer, count);
-      else
+        bytesDownloaded_ += count;
+      } else {
         std::memcpy(buffer, code_.data() + address, count);
+      }
     }
     // Other addresses (0x7F92, the first EZ-USB generation's CPUCS) reach nothing here.
     return done(count);

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <span>
@@ -51,6 +52,9 @@ class EmulatedAdapter final : public cibridge::UsbBackend {
   void SetNeverReturns(bool never) { neverReturns_ = never; }
   // Time every USB transfer takes on the bus.
   void SetTransferLatencyUs(std::uint32_t microseconds) { latencyUs_ = microseconds; }
+  // Receives a line for each step of the adapter's life worth telling (download, program
+  // start, re-enumeration, module reset, configuration, negotiation); the demo prints them.
+  void SetEventSink(std::function<void(const std::string&)> sink) { events_ = std::move(sink); }
   void Unplug() { plugged_ = false; }
   void Plug() { plugged_ = true; }
 
@@ -115,6 +119,8 @@ class EmulatedAdapter final : public cibridge::UsbBackend {
   void HoldCpu();
   void ReleaseCpu();
   void Latency();
+  void Tell(const std::string& event);
+  void OnReply(std::vector<std::uint8_t> frame);
   void WaitOut(std::uint32_t timeoutMs);
   std::uint32_t Timeout(std::uint8_t pipeId) const;
 
@@ -148,6 +154,10 @@ class EmulatedAdapter final : public cibridge::UsbBackend {
   std::deque<std::vector<std::uint8_t>> replies_;  // the program's interrupt IN buffers
   std::vector<std::uint8_t> partial_;              // rest of a packet the host read in part
   cibridge::UsbHandle nextSet_ = 0x5E70;
+  std::function<void(const std::string&)> events_;
+  std::uint8_t lastCommand_ = 0;
+  std::uint32_t bytesDownloaded_ = 0;
+  bool announcedReturn_ = true;
 };
 
 }  // namespace sim

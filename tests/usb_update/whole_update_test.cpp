@@ -18,7 +18,15 @@ bool Contains(const std::vector<std::string>& lines, const std::string& line) {
 
 TEST(UsbUpdate, ColdAdapterGetsItsProgramAndCarriesTheWholeUpdate) {
   UsbRig rig(0x1234, 0x5678);
+  std::vector<std::string> events;
+  rig.adapter->SetEventSink([&](const std::string& event) { events.push_back(event); });
   EXPECT_EQ(rig.RunUpdate(), UpdateOutcome::kReady);
+  EXPECT_EQ(events, (std::vector<std::string>{
+                        "CPU held for the program download",
+                        "program started (8192 bytes downloaded), off the bus for re-enumeration",
+                        "back on the bus with its own descriptors as vid_1234&pid_5678",
+                        "module reset, ready", "configuration option register written",
+                        "buffer size negotiated: 128 bytes"}));
   EXPECT_EQ(rig.lastOpenResult, 0);
   EXPECT_TRUE(rig.module->ReceivedImageIntact());
   EXPECT_TRUE(rig.module->Programmed());

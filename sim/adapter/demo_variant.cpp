@@ -1,0 +1,36 @@
+// The demo's adapter library (build/demo/libcibridge.so): the library core over the emulated
+// adapter, which comes up cold with a simulated module in its slot. The module answers at a
+// real module's pace on the machine's clock, and the adapter tells each step of its life on
+// the standard error stream, so the demo shows the download, the re-enumeration and the
+// negotiation.
+#include <cstdio>
+#include <memory>
+#include <span>
+
+#include "Datas.h"
+#include "adapter_program.h"
+#include "ci_module.h"
+#include "clock.h"
+#include "emulated_adapter.h"
+#include "usb_backend.h"
+
+namespace cibridge {
+
+std::unique_ptr<UsbBackend> CreateUsbBackend() {
+  platform::Clock& clock = platform::SystemClock();
+  // Lives as long as the process, like the library's device object.
+  static sim::CiModule module(
+      clock, sim::ModuleImage::FromUpdate(InitData, InitDataLength, InitDataSize, MainData,
+                                          MainDataLength, MainDataSize));
+  module.SetTiming({2'000, 1'000, 400'000, 1'500'000});
+  auto adapter = std::make_unique<sim::EmulatedAdapter>(
+      clock, &module, std::span<const std::uint8_t>(kAdapterProgram, kAdapterProgramSize));
+  adapter->SetTransferLatencyUs(125);  // one high-speed microframe per transfer
+  adapter->SetEventSink([](const std::string& event) {
+    std::fprintf(stderr, "[emulated USB adapter] %s\n", event.c_str());
+    std::fflush(stderr);
+  });
+  return adapter;
+}
+
+}  // namespace cibridge
