@@ -368,6 +368,55 @@ TEST_F(ButtonFace, EveryStylePaintsWithoutTouchingOutsideItsArea) {
   EXPECT_EQ(owner_draws, 2);
 }
 
+// A glyph of two 6 × 6 pictures, red and blue, each with a transparent (olive) bottom-left
+// pixel: the up face shows the first, the disabled face the second; with one picture the
+// disabled face embosses it.
+TEST_F(ButtonFace, GlyphPictureFollowsTheStateAndHidesItsTransparentColour) {
+  QImage glyph(12, 6, QImage::Format_RGB32);
+  glyph.fill(QColor(255, 0, 0));
+  for (int y = 0; y < 6; ++y) {
+    for (int x = 6; x < 12; ++x) glyph.setPixel(x, y, qRgb(0, 0, 255));
+  }
+  glyph.setPixel(0, 5, qRgb(128, 128, 0));
+  glyph.setPixel(6, 5, qRgb(128, 128, 0));
+  struct Case {
+    const char* name;
+    int num_glyphs;
+    bool enabled;
+    std::set<Rgb> present;
+    std::set<Rgb> absent;
+  };
+  const Rgb red{255, 0, 0};
+  const Rgb blue{0, 0, 255};
+  const Rgb olive{128, 128, 0};
+  const Case cases[] = {
+      {"up shows the first picture", 2, true, {red}, {blue, olive}},
+      {"disabled shows the second picture", 2, false, {blue}, {red, olive}},
+      {"one picture, up", 1, true, {red, blue}, {olive}},
+      {"one picture, disabled: embossed",
+       1,
+       false,
+       {Rgb(0, 0, 32), Rgb(96, 96, 224)},
+       {red, olive}},
+      {"more pictures than columns: no glyph", 4, true, {}, {red, blue, olive}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    button_->SetStyle(bsNew);
+    button_->SetCaption(QString());
+    button_->SetLayout(blGlyphLeft);
+    QImage picture = glyph;
+    if (c.num_glyphs == 4) picture = glyph.copy(0, 0, 3, 6);
+    button_->SetGlyph(picture);
+    button_->SetNumGlyphs(c.num_glyphs);
+    button_->setEnabled(c.enabled);
+    const std::set<Rgb> colors = ColorsIn(Face(), QRect(2, 2, 69, 21));
+    for (const Rgb& p : c.present) EXPECT_EQ(colors.count(p), 1u);
+    for (const Rgb& a : c.absent) EXPECT_EQ(colors.count(a), 0u);
+  }
+}
+
 // -- mouse ----------------------------------------------------------------------------------
 
 enum class Act { Press, Move, Release, RightPress, RightRelease };
