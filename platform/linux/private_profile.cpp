@@ -176,6 +176,13 @@ class FileProfile final : public PrivateProfile {
         return false;
       }
     }
+    // The new file keeps the old one's permissions.
+    std::error_code statusError;
+    const auto status = std::filesystem::status(target, statusError);
+    if (!statusError && std::filesystem::exists(status)) {
+      std::filesystem::permissions(temporary, status.permissions(), statusError);
+    }
+    error.clear();
     std::filesystem::rename(temporary, target, error);
     if (error) {
       std::filesystem::remove(temporary, error);

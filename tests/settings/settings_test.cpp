@@ -227,6 +227,16 @@ TEST(ProfileWriting, UnwritableFolderFailsAndKeepsTheFile) {
   EXPECT_EQ(ReadText(path), "[Options]\nIO_Base=800\n");
 }
 
+TEST(ProfileWriting, KeepsTheFilesPermissions) {
+  TempFolder folder;
+  const std::string path = folder.File("Morvane.ini");
+  WriteText(path, "[Options]\nIO_Base=800\n");
+  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+  ASSERT_TRUE(platform::ProfileAtPath(path)->WriteString("Options", "IO_Base", "832"));
+  EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+}
+
 TEST(ProfileWriting, RefusesTextsThatWouldNotReadBack) {
   TempFolder folder;
   auto profile = platform::ProfileAtPath(folder.File("Morvane.ini"));
