@@ -150,7 +150,8 @@ TEST(MainWindowUpdate, NothingStartsOrClosesWhileRunning) {
       << "exactly one run";
   EXPECT_TRUE(rig.module->Programmed());
   EXPECT_EQ(rig.Closes(), 1);
-  EXPECT_EQ(rig.SettingsText().find("[Desktop]"), std::string::npos) << "no settings written mid-run";
+  EXPECT_EQ(rig.SettingsText().find("[Desktop]"), std::string::npos)
+      << "no settings written mid-run";
 
   // Once idle, the close goes through: settings written, one more ModuleClose.
   rig.form->close();
