@@ -104,6 +104,19 @@ TEST(CibridgeLibrary, LoadsAndBindsEveryName) {
   EXPECT_EQ(dlsym(lib.library, "_ZN8cibridge9g_pDeviceE"), nullptr);
 }
 
+TEST(CibridgeLibrary, StaysLoadedWhenTheUpdaterUnloadsIt) {
+  // The updater unloads the library after every release and loads it again for the next run;
+  // the one device object and the USB library's threads must survive that.
+  void* library = dlopen(CIBRIDGE_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(library, nullptr) << dlerror();
+  void* search = dlsym(library, "SearchUSBAdapter");
+  EXPECT_EQ(dlclose(library), 0);
+  void* again = dlopen(CIBRIDGE_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+  ASSERT_NE(again, nullptr) << "the library was unloaded";
+  EXPECT_EQ(dlsym(again, "SearchUSBAdapter"), search);
+  dlclose(again);
+}
+
 TEST(CibridgeLibrary, WithoutAnAdapterNothingIsFoundOrOpened) {
   // Runs in a child process, so that the bus the library's USB context sees here (an empty
   // testbed under umockdev, else the machine's own) stays out of the other tests.
