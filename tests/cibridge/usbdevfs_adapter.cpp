@@ -224,10 +224,17 @@ gboolean UsbdevfsAdapter::HandleIoctl(UMockdevIoctlClient* client) {
       umockdev_ioctl_client_complete(client, 0, 0);
       return TRUE;
     }
-    case USBDEVFS_CLEAR_HALT:
+    case USBDEVFS_CLEAR_HALT: {
+      UMockdevIoctlData* endpoint =
+          umockdev_ioctl_data_resolve(arg, 0, sizeof(unsigned int), nullptr);
+      // The adapter program empties the reply endpoint when its halt is cleared, so a reply
+      // that was never fetched (the second reply to a configuration write) goes with it.
+      if (*reinterpret_cast<unsigned int*>(endpoint->data) == 0x88) inQueue_.clear();
+      g_object_unref(endpoint);
       ++clearedHalts_;
       umockdev_ioctl_client_complete(client, 0, 0);
       return TRUE;
+    }
     case USBDEVFS_RELEASEINTERFACE:
     case USBDEVFS_RESET:
     case USBDEVFS_RESETEP:
@@ -261,9 +268,6 @@ gboolean UsbdevfsAdapter::HandleIoctl(UMockdevIoctlClient* client) {
         } else {
           frames_.emplace_back(buffer->data, buffer->data + urb->buffer_length);
           urb->actual_length = urb->buffer_length;
-          // A new command makes the adapter drop a reply that was never fetched (the second
-          // reply to a configuration write), as the host's flush does on its side.
-          inQueue_.clear();
           if (!script_.empty()) {
             for (Packet& packet : script_.front()) inQueue_.push_back(std::move(packet));
             script_.pop_front();
@@ -317,4 +321,6 @@ gboolean UsbdevfsAdapter::HandleIoctl(UMockdevIoctlClient* client) {
 
 // The umockdev preload library comes before the sanitizer runtime in the library list of these
 // test programs; AddressSanitizer is told not to insist on being first.
-extern "C" const char* __asan_default_options() { return "verify_asan_link_order=0"; }
+extern "C" const char* __asan_default_options() {
+  return "verify_asan_link_order=0";
+}
