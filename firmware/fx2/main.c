@@ -188,6 +188,8 @@ static uint8_t standard_request(void) {
       if (SETUPDAT[2] > 1) return 0;
       configuration = SETUPDAT[2];
       alternate_setting = 0;
+      reset_endpoint(0x04); /* a (re)configuration starts both pipes afresh */
+      reset_endpoint(0x88);
       return 1;
     case 0x0A: /* GET_INTERFACE */
       if (SETUPDAT[4] != 0) return 0;
