@@ -154,6 +154,7 @@ static void read_data(void) {
 void ci_host_command(const uint8_t FW_XDATA* frame, uint16_t length) {
   uint8_t code;
   uint8_t payload_length;
+  uint8_t card = present(); /* every reply tells whether a card is seated */
   if (ci_host.command != 0) ci_host_abandon();
   if (length < 4 || length != 4u + frame[3]) {
     reply(REPLY_REJECTED, 0, 0);
@@ -166,7 +167,7 @@ void ci_host_command(const uint8_t FW_XDATA* frame, uint16_t length) {
     reply(REPLY_REJECTED, 0, 0);
     return;
   }
-  if (!present()) {
+  if (!card) {
     reply(REPLY_NO_MODULE, 0, 0);
     return;
   }
