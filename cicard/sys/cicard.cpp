@@ -6,7 +6,7 @@
 // routine are resident (they may run at raised IRQL); everything else is pageable.
 #include "cicard.h"
 
-#if defined(_WIN32)
+#if defined(CICARD_KERNEL_BUILD)
 #define CI_INIT_CODE __attribute__((section("INIT")))
 #define CI_PAGED_CODE __attribute__((section("PAGE")))
 #else
