@@ -212,9 +212,9 @@ bool ModuleLink::ReopenAfterEnumeration(char* adapterText) {
       return true;
     ++failures;
     services_.clock.Sleep(kAttemptPauseMs);
-    const bool dialogDue = failures == kFirstDialogAfter ||
-                           (failures > kFirstDialogAfter &&
-                            (failures - kFirstDialogAfter) % kNextDialogEvery == 0);
+    const bool dialogDue =
+        failures == kFirstDialogAfter ||
+        (failures > kFirstDialogAfter && (failures - kFirstDialogAfter) % kNextDialogEvery == 0);
     if (dialogDue && !services_.system.AskRetry(kRetryText)) return false;
   }
 }

@@ -8,7 +8,7 @@ class UpdateView {
  public:
   virtual ~UpdateView() = default;
   virtual void SetStatusLine(const std::string& text) = 0;  // Label6
-  virtual void SetGauge(int percent) = 0;                    // ProgressBar1, 0 to 100
+  virtual void SetGauge(int percent) = 0;                   // ProgressBar1, 0 to 100
   // Button1 ("Start Update"), Color95Button1 ("Optionen") and Color95Button2 ("Exit") together.
   virtual void SetButtonsEnabled(bool enabled) = 0;
   virtual void ClearLabel2() = 0;
