@@ -16,3 +16,10 @@ target_link_libraries(loader_window PUBLIC loader_update loader_settings loader_
 
 add_executable(loader ${CMAKE_CURRENT_LIST_DIR}/Loader.cpp)
 target_link_libraries(loader PRIVATE loader_window morvane_platform)
+
+# The same program for the demo: beside build/demo/libcibridge.so, the adapter library on the
+# emulated USB adapter, it updates the simulated module over USB.
+add_executable(loader-demo ${CMAKE_CURRENT_LIST_DIR}/Loader.cpp)
+target_link_libraries(loader-demo PRIVATE loader_window morvane_platform)
+set_target_properties(loader-demo PROPERTIES OUTPUT_NAME loader
+                      RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/demo)
