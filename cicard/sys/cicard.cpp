@@ -417,7 +417,10 @@ CI_PAGED_CODE NTSTATUS NTAPI CiDispatchPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp
 
 NTSTATUS NTAPI CiStartCompletion(PDEVICE_OBJECT DeviceObject, PIRP Irp, PVOID Context) {
   (void)DeviceObject;
-  if (Irp->PendingReturned) IoMarkIrpPending(Irp);
+  (void)Irp;
+  // The start handling waits for this event and then completes the request itself with a
+  // final status, so the request is not marked pending here: a request marked pending must be
+  // answered with STATUS_PENDING by the dispatch routine.
   KeSetEvent(static_cast<PKEVENT>(Context), IO_NO_INCREMENT, FALSE);
   // The request comes back to the start handling, which completes it once more.
   return STATUS_MORE_PROCESSING_REQUIRED;

@@ -668,6 +668,8 @@ NTSTATUS Kernel::SendAndWait(PDEVICE_OBJECT target, IrpRecord& record, const cha
     status = irp->IoStatus.Status;
   } else if (record.state != IrpState::kCompleted) {
     Report(std::string(what) + ": dispatch returned without completing the request");
+  } else if (irp->PendingReturned) {
+    Report(std::string(what) + ": request marked pending but answered with a final status");
   } else if (status != irp->IoStatus.Status) {
     Report(std::string(what) + ": dispatch returned " + Hex(static_cast<ULONG>(status)) +
            " but completed the request with " + Hex(static_cast<ULONG>(irp->IoStatus.Status)));

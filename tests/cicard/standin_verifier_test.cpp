@@ -101,6 +101,10 @@ NTSTATUS ReturnsPendingUnmarked(PDEVICE_OBJECT, PIRP irp) {
   IofCompleteRequest(irp, IO_NO_INCREMENT);
   return STATUS_PENDING;
 }
+NTSTATUS MarksPendingButAnswers(PDEVICE_OBJECT, PIRP irp) {
+  IoMarkIrpPending(irp);
+  return Complete(nullptr, irp);
+}
 NTSTATUS ReturnsAnotherStatus(PDEVICE_OBJECT, PIRP irp) {
   irp->IoStatus.Status = STATUS_SUCCESS;
   IofCompleteRequest(irp, IO_NO_INCREMENT);
@@ -189,6 +193,8 @@ INSTANTIATE_TEST_SUITE_P(
         Mistake{"CompletesTwice", CompletesTwice, 4, 4, "completed twice"},
         Mistake{"CompletesWithPending", CompletesWithPending, 4, 4, "with STATUS_PENDING"},
         Mistake{"ReturnsPendingUnmarked", ReturnsPendingUnmarked, 4, 4, "not marked pending"},
+        Mistake{"MarksPendingButAnswers", MarksPendingButAnswers, 4, 4,
+                "marked pending but answered"},
         Mistake{"ReturnsAnotherStatus", ReturnsAnotherStatus, 4, 4, "but completed the request"},
         Mistake{"NeverCompletes", NeverCompletes, 4, 4, "without completing"},
         Mistake{"ReportsTooManyBytes", ReportsTooManyBytes, 8, 4, "for a 4-byte output buffer"},
