@@ -987,16 +987,12 @@ NTSTATUS Kernel::Open(const std::string& path, OpenAccess access, Handle* handle
   *handle = kInvalidHandle;
   constexpr std::string_view kPrefix = "\\\\.\\";
   if (path.compare(0, kPrefix.size(), kPrefix) != 0) return STATUS_OBJECT_NAME_NOT_FOUND;
+  // "\\.\NAME\rest": NAME is the link, the rest a name below the device.
   const std::string rest = path.substr(kPrefix.size());
-  const std::size_t split = rest.find('\\');
-  const std::wstring linkName =
-      L"\\DosDevices\\" +
-      std::wstring(rest.begin(),
-                   rest.begin() + static_cast<std::ptrdiff_t>(std::min(split, rest.size())));
-  const std::wstring remainder =
-      split == std::string::npos
-          ? std::wstring()
-          : std::wstring(rest.begin() + static_cast<std::ptrdiff_t>(split), rest.end());
+  const std::string linkPart = rest.substr(0, rest.find('\\'));
+  const std::string below = rest.substr(linkPart.size());
+  const std::wstring linkName = L"\\DosDevices\\" + std::wstring(linkPart.begin(), linkPart.end());
+  const std::wstring remainder(below.begin(), below.end());
 
   PDEVICE_OBJECT device;
   PDEVICE_OBJECT top;
