@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <cwctype>
 #include <sstream>
@@ -157,6 +159,11 @@ Kernel::~Kernel() {
 }
 
 Kernel& Kernel::Current() {
+  if (g_current == nullptr) {
+    // A kernel routine called with no kernel running: nothing sensible can follow.
+    std::fprintf(stderr, "kernel stand-in: a kernel routine was called with no sim::Kernel\n");
+    std::abort();
+  }
   return *g_current;
 }
 
