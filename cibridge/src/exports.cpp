@@ -33,9 +33,11 @@ std::int32_t Guarded(std::int32_t failure, Body body) noexcept {
 }  // namespace
 
 CIBRIDGE_EXPORT int32_t CIBRIDGE_CALL SearchUSBAdapter(char* pathBuffer) {
+  // The text is emptied first, so that no earlier path is taken for a found adapter, even
+  // when there is no device object to search with.
+  if (pathBuffer != nullptr) pathBuffer[0] = '\0';
   return Guarded(0, [&](cibridge::CUsbDevice& device) -> std::int32_t {
     if (pathBuffer == nullptr) return 0;
-    pathBuffer[0] = '\0';
     std::uint32_t capacity = kPathBufferSize;
     const bool found =
         device.FindDevicePath(cibridge::GUID_DEVINTERFACE_CI_ADAPTER, pathBuffer, &capacity);

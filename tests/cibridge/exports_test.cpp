@@ -91,7 +91,9 @@ const ExportCase kLifecycleOperations[] = {
     {"Search",
      [] {
        char buffer[512] = "x";
-       return SearchUSBAdapter(buffer);
+       const std::int32_t result = SearchUSBAdapter(buffer);
+       EXPECT_EQ(buffer[0], '\0') << "the text is emptied even without a device object";
+       return result;
      },
      0},
     {"Open", [] { return USBAdapterOpen(kAdapterPath); }, 0},
