@@ -490,8 +490,11 @@ NTSTATUS Kernel::CreateSymbolicLink(PUNICODE_STRING link, PUNICODE_STRING target
 
 NTSTATUS Kernel::DeleteSymbolicLink(PUNICODE_STRING link) {
   std::lock_guard lock(mutex_);
-  return links_.erase(Folded(FromUnicode(link))) != 0 ? STATUS_SUCCESS
-                                                      : STATUS_OBJECT_NAME_NOT_FOUND;
+  if (links_.erase(Folded(FromUnicode(link))) != 0) return STATUS_SUCCESS;
+  // A driver deletes only the link it made, once: a second deletion could take away a link
+  // that someone else has created under the same name since.
+  Report("IoDeleteSymbolicLink of " + Narrow(FromUnicode(link)) + ", which does not exist");
+  return STATUS_OBJECT_NAME_NOT_FOUND;
 }
 
 void Kernel::CreateForeignLink(const std::wstring& linkName, const std::wstring& target) {

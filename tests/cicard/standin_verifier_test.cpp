@@ -143,6 +143,13 @@ NTSTATUS KeepsTheRemoveLock(PDEVICE_OBJECT, PIRP irp) {
   IoAcquireRemoveLockEx(g_lock, irp, "faulty", 1, sizeof(IO_REMOVE_LOCK));
   return Complete(nullptr, irp);
 }
+NTSTATUS DeletesTheLinkTwice(PDEVICE_OBJECT, PIRP irp) {
+  // Removal deletes the link once more.
+  UNICODE_STRING link;
+  RtlInitUnicodeString(&link, L"\\DosDevices\\Faulty");
+  IoDeleteSymbolicLink(&link);
+  return Complete(nullptr, irp);
+}
 NTSTATUS ReleasesALockNeverTaken(PDEVICE_OBJECT, PIRP irp) {
   IoReleaseRemoveLockEx(g_lock, irp, sizeof(IO_REMOVE_LOCK));
   return Complete(nullptr, irp);
@@ -203,7 +210,8 @@ INSTANTIATE_TEST_SUITE_P(
         Mistake{"ReadsAfterUnmapping", ReadsAfterUnmapping, 4, 4, "was unmapped"},
         Mistake{"ReadsAPortNotAssigned", ReadsAPortNotAssigned, 4, 4, "outside the assigned"},
         Mistake{"KeepsTheRemoveLock", KeepsTheRemoveLock, 4, 4, "remove lock is held"},
-        Mistake{"ReleasesALockNeverTaken", ReleasesALockNeverTaken, 4, 4, "holds no acquisition"}),
+        Mistake{"ReleasesALockNeverTaken", ReleasesALockNeverTaken, 4, 4, "holds no acquisition"},
+        Mistake{"DeletesTheLinkTwice", DeletesTheLinkTwice, 4, 4, "which does not exist"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CicardStandin, ACorrectDriverLeavesTheVerifierSilent) {
