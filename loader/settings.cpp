@@ -32,7 +32,8 @@ std::int32_t ParseSettingsInteger(const std::string& text, std::int32_t defaultV
     rest.remove_prefix(1);
   }
   bool hex = false;
-  if (!rest.empty() && rest.front() == '$') {
+  // Only a text that begins with "$" or "0x" is hexadecimal; a sign makes it a decimal text.
+  if (!text.empty() && text.front() == '$') {
     hex = true;
     rest.remove_prefix(1);
   } else if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {

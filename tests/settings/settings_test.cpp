@@ -92,7 +92,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(IntegerCase{"800", 800}, IntegerCase{"0", 0}, IntegerCase{"-5", -5},
                       IntegerCase{"+7", 7}, IntegerCase{"0x340", 832}, IntegerCase{"0X340", 832},
                       IntegerCase{"0x0", 0}, IntegerCase{"$340", 832}, IntegerCase{"$ff", 255},
-                      IntegerCase{"$FFFFFFFF", -1}, IntegerCase{"-$10", -16},
+                      IntegerCase{"$FFFFFFFF", -1}, IntegerCase{"-$10", -77},
                       IntegerCase{"0340", 340},  // a leading zero alone is still decimal
                       IntegerCase{"2147483647", 2147483647},
                       IntegerCase{"-2147483648", -2147483647 - 1},
@@ -102,7 +102,8 @@ INSTANTIATE_TEST_SUITE_P(
                       IntegerCase{"12a", -77}, IntegerCase{"0x1G", -77}, IntegerCase{"x10", -77},
                       IntegerCase{"1 2", -77}, IntegerCase{"2147483648", -77},
                       IntegerCase{"99999999999999999999", -77}, IntegerCase{"$123456789", -77},
-                      IntegerCase{"0x-1", -77}, IntegerCase{"--1", -77}));
+                      IntegerCase{"0x-1", -77}, IntegerCase{"--1", -77}, IntegerCase{"+$10", -77},
+                      IntegerCase{"-0x10", -77}, IntegerCase{"$-1", -77}));
 
 // --- The profile file -----------------------------------------------------------------------
 
