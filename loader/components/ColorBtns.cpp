@@ -668,6 +668,8 @@ void TColor95Button::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
   switch (event->type()) {
     case QEvent::EnabledChange:
+      // A button that is down comes back latched, not up: an up face on a down button would
+      // show the wrong state until the next click.
       if (isEnabled()) {
         state_ = down_ ? ButtonState::Latched : ButtonState::Up;
       } else {

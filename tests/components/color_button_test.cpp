@@ -614,6 +614,11 @@ TEST_F(ButtonGroup, ClicksToggleAndKeepTheLatchedFaceWhenRefused) {
   buttons_[0]->SetGroupIndex(2);
   buttons_[0]->SetDown(true);
   EXPECT_EQ(Downs(), (std::vector<bool>{true, true, false}));
+  // Disabled and enabled again, a down button shows its latched face again.
+  buttons_[1]->setEnabled(false);
+  EXPECT_EQ(buttons_[1]->State(), ButtonState::Disabled);
+  buttons_[1]->setEnabled(true);
+  EXPECT_EQ(buttons_[1]->State(), ButtonState::Latched);
 }
 
 TEST(ButtonRepeat, HeldRepeatableButtonClicksAfterTheDelayThenPeriodically) {
