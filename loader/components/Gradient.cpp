@@ -188,6 +188,8 @@ void TileBitmap(QPainter& canvas, const TRect& rect, const QImage& tile) {
   if (tile.isNull()) return;
   const int tw = tile.width();
   const int th = tile.height();
+  // Every row starts again at the area's left edge (not at x = 0), so that an area away from
+  // the left edge is covered and nothing left of it is painted.
   for (int y = rect.Top; y < rect.Bottom; y += th) {
     const int h = std::min(th, rect.Bottom - y);
     for (int x = rect.Left; x < rect.Right; x += tw) {

@@ -182,6 +182,20 @@ TEST(GradientLines, TileBitmapCoversTheAreaAndCutsTheLastCopies) {
     }
     EXPECT_EQ(PixelAt(image, 7, y), Rgb(0, 255, 0));  // outside the area
   }
+
+  // An area away from the left edge: every row starts at its left edge, nothing left of it.
+  image.fill(Qt::green);
+  canvas.begin(&image);
+  TileBitmap(canvas, TRect{2, 1, 8, 5}, tile);
+  canvas.end();
+  for (int y = 0; y < 5; ++y) {
+    for (int x = 0; x < 8; ++x) {
+      SCOPED_TRACE(x * 100 + y);
+      const bool inside = x >= 2 && y >= 1;
+      EXPECT_EQ(PixelAt(image, x, y),
+                inside ? Rgb(((x - 2) % 3) * 10, ((y - 1) % 2) * 10, 1) : Rgb(0, 255, 0));
+    }
+  }
 }
 
 TEST(GradientNested, RectanglesStepInwardsFromTheTopLeft) {
