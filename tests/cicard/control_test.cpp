@@ -185,6 +185,18 @@ INSTANTIATE_TEST_SUITE_P(
                 Offset(0), 4, STATUS_INVALID_PARAMETER, 0, 0, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The codes as the application knows them, by number: each must reach the access it names.
+INSTANTIATE_TEST_SUITE_P(
+    CicardPublishedCodes, ControlRequest,
+    ::testing::Values(
+        Request{"ReadByte", P4, 0x9C416400, Offset(1), 4, STATUS_SUCCESS, 1, 1, 1},
+        Request{"ReadWord", P4, 0x9C416404, Offset(2), 4, STATUS_SUCCESS, 2, 2, 2},
+        Request{"ReadLong", P4, 0x9C416408, Offset(0), 4, STATUS_SUCCESS, 4, 0, 4},
+        Request{"WriteByte", P4, 0x9C41A440, Offset(2, {7, 0, 0, 0}), 0, STATUS_SUCCESS, 1, 2, 1},
+        Request{"WriteWord", P4, 0x9C41A444, Offset(2, {7, 8}), 0, STATUS_SUCCESS, 2, 2, 2},
+        Request{"WriteLong", P4, 0x9C41A448, Offset(0, {1, 2, 3, 4}), 0, STATUS_SUCCESS, 4, 0, 4}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // --- Values travel whole, in both address spaces -----------------------------------------------
 
 struct Space {
