@@ -1,6 +1,10 @@
 #include "terminal.h"
 
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cctype>
 
@@ -10,7 +14,11 @@ constexpr int kPlainProgressStep = 10;  // without a terminal, a line every 10 %
 }  // namespace
 
 TerminalStreams StandardStreams() {
+#ifdef _WIN32
+  return {stdout, stdin, _isatty(_fileno(stdout)) != 0, _isatty(_fileno(stdin)) != 0};
+#else
   return {stdout, stdin, isatty(fileno(stdout)) != 0, isatty(fileno(stdin)) != 0};
+#endif
 }
 
 std::string TerminalText(const std::string& text) {
