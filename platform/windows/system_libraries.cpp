@@ -11,8 +11,18 @@ namespace {
 
 class WindowsLibraries final : public LibraryLoader {
  public:
+  // A bare file name names a library of the system ("winusb.dll"): it is loaded from the system
+  // directory by its full path, so that a file of that name beside the program or in the
+  // working directory is never taken for it. Paths load as given.
   LibraryHandle Load(const std::string& nameOrPath) override {
-    return reinterpret_cast<LibraryHandle>(::LoadLibraryA(nameOrPath.c_str()));
+    std::string path = nameOrPath;
+    if (nameOrPath.find_first_of("\\/:") == std::string::npos) {
+      char system[MAX_PATH] = {};
+      const UINT length = ::GetSystemDirectoryA(system, MAX_PATH);
+      if (length == 0 || length >= MAX_PATH) return nullptr;
+      path = std::string(system, length) + "\\" + nameOrPath;
+    }
+    return reinterpret_cast<LibraryHandle>(::LoadLibraryA(path.c_str()));
   }
   void* Find(LibraryHandle library, const char* name) override {
     if (library == nullptr) return nullptr;
