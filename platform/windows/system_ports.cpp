@@ -9,11 +9,13 @@
 //   - the exception is a privileged instruction (or an access violation, which some systems
 //     report for the same fault; the port instructions touch no memory, so nothing else can
 //     cause it there);
-//   - this thread is inside one of the two wrappers below (`tPortAccess` is set);
-//   - the faulting instruction is the one-byte "in al, dx" (0xEC) or "out dx, al" (0xEE).
-// It then marks the refusal and moves the instruction pointer past the instruction, so the
-// wrapper continues as if the access had happened and throws PortAccessDenied itself. Every
-// other exception goes on to the process's other handlers untouched.
+//   - the faulting instruction is the one-byte "in al, dx" (0xEC) or "out dx, al" (0xEE);
+//   - ECX holds kPortMarker, which the wrappers below load just before their instruction.
+// It then clears ECX, the sign of the refusal, and moves the instruction pointer past the
+// instruction, so the wrapper goes on as if the access had happened, sees ECX cleared and throws
+// PortAccessDenied itself. Every other exception goes on to the process's other handlers
+// untouched. The marker travels in the faulting thread's own registers, so the handler needs
+// no memory of its own and any number of threads may use the ports.
 #include <windows.h>
 
 #include "port_io.h"
@@ -23,39 +25,30 @@ namespace {
 
 constexpr unsigned char kInByte = 0xEC;   // in al, dx
 constexpr unsigned char kOutByte = 0xEE;  // out dx, al
-
-// Set while this thread executes a port instruction, and whether the system refused it.
-thread_local volatile bool tPortAccess = false;
-thread_local volatile bool tRefused = false;
+constexpr std::uint32_t kPortMarker = 0x504F5254;
+constexpr std::uint32_t kRefused = 0;
 
 LONG CALLBACK SkipRefusedPortInstruction(EXCEPTION_POINTERS* exception) {
   const DWORD code = exception->ExceptionRecord->ExceptionCode;
-  if (!tPortAccess || (code != EXCEPTION_PRIV_INSTRUCTION && code != EXCEPTION_ACCESS_VIOLATION))
+  if (code != EXCEPTION_PRIV_INSTRUCTION && code != EXCEPTION_ACCESS_VIOLATION)
     return EXCEPTION_CONTINUE_SEARCH;
+  CONTEXT& context = *exception->ContextRecord;
+#if defined(__x86_64__) || defined(_M_X64)
+  DWORD64& marker = context.Rcx;
+  DWORD64& instructionPointer = context.Rip;
+#else
+  DWORD& marker = context.Ecx;
+  DWORD& instructionPointer = context.Eip;
+#endif
+  if ((marker & 0xFFFFFFFFu) != kPortMarker) return EXCEPTION_CONTINUE_SEARCH;
   const auto* instruction =
       static_cast<const unsigned char*>(exception->ExceptionRecord->ExceptionAddress);
   if (instruction == nullptr || (*instruction != kInByte && *instruction != kOutByte))
     return EXCEPTION_CONTINUE_SEARCH;
-  tRefused = true;
-#if defined(__x86_64__) || defined(_M_X64)
-  exception->ContextRecord->Rip += 1;
-#else
-  exception->ContextRecord->Eip += 1;
-#endif
+  marker = kRefused;
+  instructionPointer += 1;
   return EXCEPTION_CONTINUE_EXECUTION;
 }
-
-// Marks this thread inside a port instruction for as long as it lives.
-class PortAccess {
- public:
-  PortAccess() {
-    tRefused = false;
-    tPortAccess = true;
-  }
-  ~PortAccess() { tPortAccess = false; }
-  PortAccess(const PortAccess&) = delete;
-  PortAccess& operator=(const PortAccess&) = delete;
-};
 
 class WindowsPorts final : public PortIo {
  public:
@@ -68,20 +61,16 @@ class WindowsPorts final : public PortIo {
 
   std::uint8_t In(std::uint16_t port) override {
     std::uint8_t value = 0xFF;
-    {
-      PortAccess access;
-      // The port in DX, so that the instruction is the one-byte form the handler skips.
-      __asm__ __volatile__("inb %w1, %b0" : "+a"(value) : "d"(port) : "memory");
-    }
-    if (tRefused) Refuse("in", port);
+    std::uint32_t marker = kPortMarker;
+    // The port in DX, so that the instruction is the one-byte form the handler skips.
+    __asm__ __volatile__("inb %w2, %b0" : "+a"(value), "+c"(marker) : "d"(port));
+    if (marker != kPortMarker) Refuse("in", port);
     return value;
   }
   void Out(std::uint16_t port, std::uint8_t value) override {
-    {
-      PortAccess access;
-      __asm__ __volatile__("outb %b0, %w1" : : "a"(value), "d"(port) : "memory");
-    }
-    if (tRefused) Refuse("out", port);
+    std::uint32_t marker = kPortMarker;
+    __asm__ __volatile__("outb %b1, %w2" : "+c"(marker) : "a"(value), "d"(port));
+    if (marker != kPortMarker) Refuse("out", port);
   }
 
  private:
