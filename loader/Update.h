@@ -30,7 +30,6 @@ class UpdateProcedure {
 
   // One run, as Button1Click starts it. Returns when the run has ended.
   UpdateOutcome Run();
-  bool Running() const { return running_; }
   int LastOpenResult() const { return openResult_; }
 
  private:

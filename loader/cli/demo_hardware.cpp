@@ -6,17 +6,25 @@
 #include "loader_cli.h"
 #include "sim_port_space.h"
 
-CliHardware MachineHardware() {
-  static sim::CiModule module(platform::SystemClock(),
-                              sim::ModuleImage::FromUpdate(InitData, InitDataLength, InitDataSize,
-                                                           MainData, MainDataLength, MainDataSize));
-  static sim::SimPortSpace ports;
-  static bool wired = [] {
+namespace {
+
+struct DemoHardware {
+  DemoHardware()
+      : module(platform::SystemClock(),
+               sim::ModuleImage::FromUpdate(InitData, InitDataLength, InitDataSize, MainData,
+                                            MainDataLength, MainDataSize)) {
     module.SetTiming({2'000, 1'000, 400'000, 1'500'000});
     ports.AttachModule(&module, 0x320);
     ports.SetLogging(false);
-    return true;
-  }();
-  (void)wired;
-  return {platform::SystemClock(), ports, platform::SystemDevices(), platform::SystemLibraries()};
+  }
+  sim::CiModule module;
+  sim::SimPortSpace ports;
+};
+
+}  // namespace
+
+CliHardware MachineHardware() {
+  static DemoHardware demo;
+  return {platform::SystemClock(), demo.ports, platform::SystemDevices(),
+          platform::SystemLibraries()};
 }
