@@ -36,7 +36,6 @@ class SimPortSpace final : public platform::PortIo {
   void DenyAccess(bool deny) { deny_ = deny; }
 
   const std::vector<PortAccess>& Log() const { return log_; }
-  void ClearLog() { log_.clear(); }
   void SetLogging(bool logging) { logging_ = logging; }
 
  private:
