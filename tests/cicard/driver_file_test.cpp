@@ -3,8 +3,6 @@
 // and the version resource with its texts.
 #include <gtest/gtest.h>
 
-#include <ostream>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -16,16 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "scenario_print.h"
+
 namespace {
 
-// Scenarios print as their names.
-template <typename Scenario>
-requires requires(const Scenario& s) {
-  s.name;
-}
-void PrintTo(const Scenario& scenario, std::ostream* out) {
-  *out << scenario.name;
-}
+using cicard_test::PrintTo;
 
 class PeImage {
  public:

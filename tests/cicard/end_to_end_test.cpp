@@ -3,8 +3,6 @@
 // kernel stand-in and the real driver code to the simulated module in the adapter's window.
 #include <gtest/gtest.h>
 
-#include <ostream>
-
 #include <memory>
 
 #include "Update.h"
@@ -12,20 +10,14 @@
 #include "cicard.h"
 #include "kernel_devices.h"
 #include "link_rig.h"
+#include "scenario_print.h"
 #include "sim_host.h"
 #include "sim_port_space.h"
 #include "virtual_clock.h"
 
 namespace {
 
-// Scenarios print as their names.
-template <typename Scenario>
-requires requires(const Scenario& s) {
-  s.name;
-}
-void PrintTo(const Scenario& scenario, std::ostream* out) {
-  *out << scenario.name;
-}
+using cicard_test::PrintTo;
 
 using sim::ResourceDescriptor;
 

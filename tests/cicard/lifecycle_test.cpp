@@ -3,21 +3,13 @@
 #include <atomic>
 #include <thread>
 
-#include <ostream>
-
 #include "driver_rig.h"
+#include "scenario_print.h"
 
 namespace cicard_test {
 namespace {
 
-// Scenarios print as their names.
-template <typename Scenario>
-requires requires(const Scenario& s) {
-  s.name;
-}
-void PrintTo(const Scenario& scenario, std::ostream* out) {
-  *out << scenario.name;
-}
+using cicard_test::PrintTo;
 
 using sim::ResourceDescriptor;
 

@@ -3,20 +3,14 @@
 // that stays silent here would let the same mistake in the register driver pass unseen.
 #include <gtest/gtest.h>
 
-#include <ostream>
 #include <string>
 
 #include "kernel.h"
+#include "scenario_print.h"
 
 namespace {
 
-template <typename Scenario>
-requires requires(const Scenario& s) {
-  s.name;
-}
-void PrintTo(const Scenario& scenario, std::ostream* out) {
-  *out << scenario.name;
-}
+using cicard_test::PrintTo;
 
 // The faulty behaviour of the current scenario, run for each device-control request.
 NTSTATUS (*g_control)(PDEVICE_OBJECT, PIRP) = nullptr;
