@@ -1043,7 +1043,6 @@ NTSTATUS Kernel::Open(const std::string& path, OpenAccess access, Handle* handle
   const Handle id = nextHandle_++;
   FileRecord& opened = files_[id];
   opened.file = std::move(file);
-  opened.remainder = remainder;
   opened.device = device;
   opened.access = access;
   if (DeviceRecord* deviceRecord = RecordOf(device)) deviceRecord->openHandles++;

@@ -114,7 +114,6 @@ class Kernel {
 
   // --- Driver loading ---
   NTSTATUS LoadDriver(PDRIVER_INITIALIZE entry);
-  PDRIVER_OBJECT Driver() { return driver_.get(); }
   // Calls the unload routine; refused (false) while the driver still has devices.
   bool UnloadDriver();
 
@@ -220,13 +219,11 @@ class Kernel {
   };
   struct FileRecord {
     std::unique_ptr<FILE_OBJECT> file;
-    std::wstring remainder;
     PDEVICE_OBJECT device = nullptr;  // the named device
     OpenAccess access;
   };
   struct RemoveLockRecord {
     std::multiset<PVOID> holders;
-    PDEVICE_OBJECT device = nullptr;
   };
 
   static NTSTATUS NTAPI InvalidRequest(PDEVICE_OBJECT device, PIRP irp);
