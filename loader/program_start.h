@@ -1,4 +1,4 @@
-// Program start of the window program, steps 2 and 3: the application title and the three
+// Program start of the window program: the application title and the three
 // windows, created in order (main window, options dialog, message dialog). Loader.cpp wraps
 // it in the application object and the message loop; tests build it on simulated services.
 #pragma once
