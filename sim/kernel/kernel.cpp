@@ -903,8 +903,8 @@ void Kernel::SetLowerStart(AdapterId adapter, LowerStart behaviour) {
   adapters_.at(static_cast<std::size_t>(adapter)).lowerStart = behaviour;
 }
 
-NTSTATUS Kernel::SendPnpRequest(AdapterId adapter, UCHAR minor, PCM_RESOURCE_LIST raw,
-                                PCM_RESOURCE_LIST translated) {
+NTSTATUS Kernel::SendToAdapter(AdapterId adapter, UCHAR major, UCHAR minor, const char* what,
+                               PCM_RESOURCE_LIST raw, PCM_RESOURCE_LIST translated) {
   PDEVICE_OBJECT top;
   {
     std::lock_guard lock(mutex_);
@@ -912,12 +912,12 @@ NTSTATUS Kernel::SendPnpRequest(AdapterId adapter, UCHAR minor, PCM_RESOURCE_LIS
   }
   auto record = NewIrp(top);
   PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(&record->irp);
-  stack->MajorFunction = IRP_MJ_PNP;
+  stack->MajorFunction = major;
   stack->MinorFunction = minor;
   stack->Parameters.StartDevice.AllocatedResources = raw;
   stack->Parameters.StartDevice.AllocatedResourcesTranslated = translated;
   record->irp.IoStatus.Status = STATUS_NOT_SUPPORTED;
-  return SendAndWait(top, *record, "PnP request");
+  return SendAndWait(top, *record, what);
 }
 
 NTSTATUS Kernel::Start(AdapterId adapter, const ResourceSet& resources) {
@@ -932,16 +932,17 @@ NTSTATUS Kernel::Start(AdapterId adapter, const ResourceSet& resources) {
     record.assigned = resources.descriptors;
     record.resourcesAssigned = true;
   }
-  return SendPnpRequest(adapter, IRP_MN_START_DEVICE, resources.rawAbsent ? nullptr : raw.List(),
-                        resources.translatedAbsent ? nullptr : translated.List());
+  return SendToAdapter(adapter, IRP_MJ_PNP, IRP_MN_START_DEVICE, "PnP request",
+                       resources.rawAbsent ? nullptr : raw.List(),
+                       resources.translatedAbsent ? nullptr : translated.List());
 }
 
 NTSTATUS Kernel::SurpriseRemove(AdapterId adapter) {
-  return SendPnpRequest(adapter, IRP_MN_SURPRISE_REMOVAL, nullptr, nullptr);
+  return SendToAdapter(adapter, IRP_MJ_PNP, IRP_MN_SURPRISE_REMOVAL, "PnP request");
 }
 
 NTSTATUS Kernel::Remove(AdapterId adapter) {
-  const NTSTATUS status = SendPnpRequest(adapter, IRP_MN_REMOVE_DEVICE, nullptr, nullptr);
+  const NTSTATUS status = SendToAdapter(adapter, IRP_MJ_PNP, IRP_MN_REMOVE_DEVICE, "PnP request");
   std::lock_guard lock(mutex_);
   CheckNothingLeftAfterRemoval(adapters_.at(static_cast<std::size_t>(adapter)));
   return status;
@@ -961,34 +962,15 @@ void Kernel::CheckNothingLeftAfterRemoval(AdapterRecord& adapter) {
 }
 
 NTSTATUS Kernel::SendPnp(AdapterId adapter, UCHAR minorFunction) {
-  return SendPnpRequest(adapter, minorFunction, nullptr, nullptr);
+  return SendToAdapter(adapter, IRP_MJ_PNP, minorFunction, "PnP request");
 }
 
 NTSTATUS Kernel::SendPower(AdapterId adapter, UCHAR minorFunction) {
-  PDEVICE_OBJECT top;
-  {
-    std::lock_guard lock(mutex_);
-    top = TopOf(adapters_.at(static_cast<std::size_t>(adapter)).pdo);
-  }
-  auto record = NewIrp(top);
-  PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(&record->irp);
-  stack->MajorFunction = IRP_MJ_POWER;
-  stack->MinorFunction = minorFunction;
-  record->irp.IoStatus.Status = STATUS_NOT_SUPPORTED;
-  return SendAndWait(top, *record, "power request");
+  return SendToAdapter(adapter, IRP_MJ_POWER, minorFunction, "power request");
 }
 
 NTSTATUS Kernel::SendSystemControl(AdapterId adapter) {
-  PDEVICE_OBJECT top;
-  {
-    std::lock_guard lock(mutex_);
-    top = TopOf(adapters_.at(static_cast<std::size_t>(adapter)).pdo);
-  }
-  auto record = NewIrp(top);
-  PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(&record->irp);
-  stack->MajorFunction = IRP_MJ_SYSTEM_CONTROL;
-  record->irp.IoStatus.Status = STATUS_NOT_SUPPORTED;
-  return SendAndWait(top, *record, "system control request");
+  return SendToAdapter(adapter, IRP_MJ_SYSTEM_CONTROL, 0, "system control request");
 }
 
 // --- The I/O manager -------------------------------------------------------------------------

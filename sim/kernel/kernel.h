@@ -233,8 +233,10 @@ class Kernel {
 
   std::unique_ptr<IrpRecord> NewIrp(PDEVICE_OBJECT target);
   NTSTATUS SendAndWait(PDEVICE_OBJECT target, IrpRecord& record, const char* what);
-  NTSTATUS SendPnpRequest(AdapterId adapter, UCHAR minor, PCM_RESOURCE_LIST raw,
-                          PCM_RESOURCE_LIST translated);
+  // Sends a request of `major`/`minor` to the top of the adapter's stack and waits for its
+  // answer; `what` names it in the verifier's reports.
+  NTSTATUS SendToAdapter(AdapterId adapter, UCHAR major, UCHAR minor, const char* what,
+                         PCM_RESOURCE_LIST raw = nullptr, PCM_RESOURCE_LIST translated = nullptr);
   PDEVICE_OBJECT TopOf(PDEVICE_OBJECT device) const;
   DeviceRecord* RecordOf(PDEVICE_OBJECT device) const;
   AdapterRecord* AdapterOf(PDEVICE_OBJECT pdo);
