@@ -206,31 +206,34 @@ void Kernel::AddMemoryWindow(std::uint64_t physical, std::uint32_t length, CiMod
   windows_.push_back({true, physical, length, module, std::vector<std::uint8_t>(length, 0)});
 }
 
-std::uint8_t Kernel::MachineRead(bool memory, std::uint64_t address) {
+Kernel::Window* Kernel::WindowAt(bool memory, std::uint64_t address, std::size_t& offset) {
   for (Window& window : windows_) {
     if (window.memory != memory || address < window.start ||
         address - window.start >= window.length)
       continue;
-    const auto offset = static_cast<std::size_t>(address - window.start);
-    if (window.module != nullptr && offset < 4)
-      return window.module->ReadRegister(static_cast<int>(offset));
-    return window.latches[offset];
+    offset = static_cast<std::size_t>(address - window.start);
+    return &window;
   }
-  return 0xFF;
+  return nullptr;
+}
+
+std::uint8_t Kernel::MachineRead(bool memory, std::uint64_t address) {
+  std::size_t offset = 0;
+  Window* window = WindowAt(memory, address, offset);
+  if (window == nullptr) return 0xFF;
+  if (window->module != nullptr && offset < 4)
+    return window->module->ReadRegister(static_cast<int>(offset));
+  return window->latches[offset];
 }
 
 void Kernel::MachineWrite(bool memory, std::uint64_t address, std::uint8_t value) {
-  for (Window& window : windows_) {
-    if (window.memory != memory || address < window.start ||
-        address - window.start >= window.length)
-      continue;
-    const auto offset = static_cast<std::size_t>(address - window.start);
-    if (window.module != nullptr && offset < 4)
-      window.module->WriteRegister(static_cast<int>(offset), value);
-    else
-      window.latches[offset] = value;
-    return;
-  }
+  std::size_t offset = 0;
+  Window* window = WindowAt(memory, address, offset);
+  if (window == nullptr) return;
+  if (window->module != nullptr && offset < 4)
+    window->module->WriteRegister(static_cast<int>(offset), value);
+  else
+    window->latches[offset] = value;
 }
 
 bool Kernel::PortAssigned(std::uint64_t port, int width) const {
@@ -262,24 +265,34 @@ std::uint64_t Kernel::PhysicalOf(std::uintptr_t address, int width, bool& ok) {
   return 0;
 }
 
-std::uint32_t Kernel::ReadRegister(bool memory, std::uintptr_t address, int width) {
-  RegisterAccess access{memory, address, width, false, 0};
+void Kernel::RunAccessHook(const RegisterAccess& access) {
   std::function<void(const RegisterAccess&)> hook;
   {
     std::lock_guard lock(mutex_);
     hook = accessHook_;
   }
   if (hook) hook(access);
-  std::lock_guard lock(mutex_);
+}
+
+bool Kernel::AccessTarget(const RegisterAccess& access, std::uint64_t& target) {
   if (t_irql > DISPATCH_LEVEL) Report("register access above DISPATCH_LEVEL");
-  std::uint64_t target = address;
-  if (memory) {
+  target = access.address;
+  if (access.memory) {
     bool ok = false;
-    target = PhysicalOf(address, width, ok);
-    if (!ok) return 0xFFFFFFFFu >> (32 - 8 * width);
-  } else if (!PortAssigned(address, width)) {
-    Report("port access at " + Hex(address) + " outside the assigned port ranges");
+    target = PhysicalOf(static_cast<std::uintptr_t>(access.address), access.width, ok);
+    return ok;
   }
+  if (!PortAssigned(access.address, access.width))
+    Report("port access at " + Hex(access.address) + " outside the assigned port ranges");
+  return true;
+}
+
+std::uint32_t Kernel::ReadRegister(bool memory, std::uintptr_t address, int width) {
+  RegisterAccess access{memory, address, width, false, 0};
+  RunAccessHook(access);
+  std::lock_guard lock(mutex_);
+  std::uint64_t target = 0;
+  if (!AccessTarget(access, target)) return 0xFFFFFFFFu >> (32 - 8 * width);
   std::uint32_t value = 0;
   for (int i = 0; i < width; ++i)
     value |= static_cast<std::uint32_t>(MachineRead(memory, target + i)) << (8 * i);
@@ -291,22 +304,10 @@ std::uint32_t Kernel::ReadRegister(bool memory, std::uintptr_t address, int widt
 
 void Kernel::WriteRegister(bool memory, std::uintptr_t address, int width, std::uint32_t value) {
   RegisterAccess access{memory, address, width, true, value};
-  std::function<void(const RegisterAccess&)> hook;
-  {
-    std::lock_guard lock(mutex_);
-    hook = accessHook_;
-  }
-  if (hook) hook(access);
+  RunAccessHook(access);
   std::lock_guard lock(mutex_);
-  if (t_irql > DISPATCH_LEVEL) Report("register access above DISPATCH_LEVEL");
-  std::uint64_t target = address;
-  if (memory) {
-    bool ok = false;
-    target = PhysicalOf(address, width, ok);
-    if (!ok) return;
-  } else if (!PortAssigned(address, width)) {
-    Report("port access at " + Hex(address) + " outside the assigned port ranges");
-  }
+  std::uint64_t target = 0;
+  if (!AccessTarget(access, target)) return;
   for (int i = 0; i < width; ++i)
     MachineWrite(memory, target + i, static_cast<std::uint8_t>(value >> (8 * i)));
   access.address = target;

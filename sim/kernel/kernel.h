@@ -242,9 +242,15 @@ class Kernel {
   AdapterRecord* AdapterOf(PDEVICE_OBJECT pdo);
   void FreeDeviceIfUnused(PDEVICE_OBJECT device);
   bool PortAssigned(std::uint64_t port, int width) const;
+  Window* WindowAt(bool memory, std::uint64_t address, std::size_t& offset);
   std::uint8_t MachineRead(bool memory, std::uint64_t address);
   void MachineWrite(bool memory, std::uint64_t address, std::uint8_t value);
   std::uint64_t PhysicalOf(std::uintptr_t address, int width, bool& ok);
+  // The hook runs before the access, without the kernel's lock held.
+  void RunAccessHook(const RegisterAccess& access);
+  // With the lock held: checks the IRQL and where the access goes; false when it reaches no
+  // mapped window (the access then does not happen).
+  bool AccessTarget(const RegisterAccess& access, std::uint64_t& target);
   void CheckNothingLeftAfterRemoval(AdapterRecord& adapter);
 
   mutable std::mutex mutex_;
