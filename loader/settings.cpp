@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "hex.h"
+
 namespace {
 
 constexpr const char* kLeftKey = "Left";
@@ -10,13 +12,6 @@ constexpr const char* kIOBaseKey = "IO_Base";
 constexpr const char* kAutoProbeKey = "IO_Auto";
 constexpr const char* kSwapboxKey = "SCM_Swap";
 constexpr const char* kUseDriverKey = "UseDevice";
-
-int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 }  // namespace
 
@@ -42,19 +37,14 @@ std::int32_t ParseSettingsInteger(const std::string& text, std::int32_t defaultV
   }
   if (rest.empty()) return defaultValue;
 
-  std::int64_t value = 0;
   if (hex) {
-    if (rest.size() > 8) return defaultValue;
-    for (char c : rest) {
-      const int digit = HexDigitValue(c);
-      if (digit < 0) return defaultValue;
-      value = value * 16 + digit;
-    }
     // Eight digits fill the 32 bits: $FFFFFFFF is -1.
-    auto bits = static_cast<std::uint32_t>(value);
-    if (negative) bits = 0u - bits;
-    return static_cast<std::int32_t>(bits);
+    if (rest.size() > 8 || rest.find_first_not_of("0123456789ABCDEFabcdef") != rest.npos) {
+      return defaultValue;
+    }
+    return HexValue(rest);
   }
+  std::int64_t value = 0;
   for (char c : rest) {
     if (c < '0' || c > '9') return defaultValue;
     value = value * 10 + (c - '0');
