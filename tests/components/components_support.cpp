@@ -74,4 +74,16 @@ QFont WindowFont() {
   return font;
 }
 
+void ApplyFormGradient(TGradient& g) {
+  g.SetGradientStyle(gsLine);
+  g.SetLineSize(1);
+  g.SetColor1(clNavy);
+  g.SetColor2(clWhite);
+  g.SetColor3(clNavy);
+  g.SetColor4(clWhite);
+  g.SetColor5(clNavy);
+  g.SetColorCount(2);
+  g.SetLineDirection(diHorizonal);
+}
+
 }  // namespace components_test

@@ -2,14 +2,16 @@
 #pragma once
 
 #include <QColor>
+#include <QEvent>
 #include <QImage>
+#include <QObject>
 #include <QString>
+#include <QWidget>
 #include <set>
 #include <tuple>
 
 #include "GdiPaint.h"
-
-class QWidget;
+#include "Gradient.h"
 
 namespace components_test {
 
@@ -32,5 +34,21 @@ bool SaveScreenshot(const QImage& image, const QString& name);
 
 // The bold 11-pixel font of the windows.
 QFont WindowFont();
+
+// The windows' background: navy, white, navy in one-pixel horizontal lines.
+void ApplyFormGradient(TGradient& g);
+
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+ public:
+  explicit PaintCounter(QWidget* w) { w->installEventFilter(this); }
+  int count = 0;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Paint) ++count;
+    return false;
+  }
+};
 
 }  // namespace components_test

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QEvent>
 #include <climits>
 #include <string>
 
@@ -19,18 +18,6 @@ void ApplyFormSettings(TGauge& g) {
   g.SetBackColor(clNavy);
   g.SetFont(WindowFont());
 }
-
-class PaintCounter : public QObject {
- public:
-  explicit PaintCounter(QWidget* w) { w->installEventFilter(this); }
-  int count = 0;
-
- protected:
-  bool eventFilter(QObject*, QEvent* e) override {
-    if (e->type() == QEvent::Paint) ++count;
-    return false;
-  }
-};
 
 std::set<Rgb> Without(std::set<Rgb> colors, const Rgb& removed) {
   colors.erase(removed);

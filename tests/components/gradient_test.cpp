@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QEvent>
 #include <QPainter>
 #include <vector>
 
@@ -11,38 +10,12 @@
 namespace components_test {
 namespace {
 
-// The windows' background: navy, white, navy in one-pixel horizontal lines.
-void ApplyFormSettings(TGradient& g) {
-  g.SetGradientStyle(gsLine);
-  g.SetLineSize(1);
-  g.SetColor1(clNavy);
-  g.SetColor2(clWhite);
-  g.SetColor3(clNavy);
-  g.SetColor4(clWhite);
-  g.SetColor5(clNavy);
-  g.SetColorCount(2);
-  g.SetLineDirection(diHorizonal);
-}
-
 QImage RenderGradient(int width, int height, const std::function<void(TGradient&)>& setup) {
   TDfGradient control;
   control.resize(width, height);
   setup(control.Gradient());
   return Render(control, clGreen);
 }
-
-// Counts the paint events a widget receives.
-class PaintCounter : public QObject {
- public:
-  explicit PaintCounter(QWidget* w) { w->installEventFilter(this); }
-  int count = 0;
-
- protected:
-  bool eventFilter(QObject*, QEvent* e) override {
-    if (e->type() == QEvent::Paint) ++count;
-    return false;
-  }
-};
 
 // 161 lines, two segments of 80: the blend climbs 255/80 per line in red and green and
 // 127/80 in blue, turns at line 80 one step short of white, and is held at line 160 where
@@ -53,7 +26,7 @@ struct RowCase {
 };
 
 TEST(GradientLines, FormSettingsGiveTheComputedRowColoursAcrossTheWholeWidth) {
-  const QImage image = RenderGradient(369, 161, ApplyFormSettings);
+  const QImage image = RenderGradient(369, 161, ApplyFormGradient);
   const RowCase rows[] = {
       {0, {0, 0, 128}},        // navy
       {8, {26, 26, 141}},      // red 25.5 rounds to the even 26
@@ -73,7 +46,7 @@ TEST(GradientLines, FormSettingsGiveTheComputedRowColoursAcrossTheWholeWidth) {
 
 TEST(GradientLines, VerticalDirectionBlendsFromLeftToRight) {
   const QImage image = RenderGradient(161, 40, [](TGradient& g) {
-    ApplyFormSettings(g);
+    ApplyFormGradient(g);
     g.SetLineDirection(diVertical);
   });
   const RowCase columns[] = {
@@ -85,11 +58,11 @@ TEST(GradientLines, VerticalDirectionBlendsFromLeftToRight) {
 }
 
 TEST(GradientLines, LineSizeBelowOneDrawsOnePixelLines) {
-  const QImage reference = RenderGradient(50, 161, ApplyFormSettings);
+  const QImage reference = RenderGradient(50, 161, ApplyFormGradient);
   for (int line_size : {0, -1, -40}) {
     SCOPED_TRACE(line_size);
     const QImage image = RenderGradient(50, 161, [line_size](TGradient& g) {
-      ApplyFormSettings(g);
+      ApplyFormGradient(g);
       g.SetLineSize(line_size);
     });
     EXPECT_EQ(image, reference);
@@ -98,7 +71,7 @@ TEST(GradientLines, LineSizeBelowOneDrawsOnePixelLines) {
 
 TEST(GradientLines, ThickLinesHoldOneColourAndStepByTheirSize) {
   const QImage image = RenderGradient(20, 161, [](TGradient& g) {
-    ApplyFormSettings(g);
+    ApplyFormGradient(g);
     g.SetLineSize(4);
   });
   EXPECT_EQ(ColorsIn(image, QRect(0, 0, 20, 4)), std::set<Rgb>{Rgb(0, 0, 128)});
@@ -110,7 +83,7 @@ TEST(GradientLines, OneColourCountPaintsColorOneEverywhere) {
   for (TDirection direction : {diHorizonal, diVertical}) {
     SCOPED_TRACE(direction);
     const QImage image = RenderGradient(60, 90, [direction](TGradient& g) {
-      ApplyFormSettings(g);
+      ApplyFormGradient(g);
       g.SetColorCount(1);
       g.SetLineDirection(direction);
     });
@@ -137,7 +110,7 @@ TEST(GradientLines, SegmentsOfLengthZeroPaintTheFromColour) {
   for (const ZeroSegmentCase& c : cases) {
     SCOPED_TRACE(c.name);
     const QImage image = RenderGradient(c.width, c.height, [&c](TGradient& g) {
-      ApplyFormSettings(g);
+      ApplyFormGradient(g);
       g.SetColor1(clMaroon);
       g.SetColorCount(c.color_count);
       g.SetLineDirection(c.direction);
@@ -293,7 +266,7 @@ TEST(GradientSettings, OnChangeFiresOnlyForRealChanges) {
       {"assign fires once",
        [](TGradient& g) {
          TGradient other;
-         ApplyFormSettings(other);
+         ApplyFormGradient(other);
          g.Assign(other);
        },
        1},
@@ -317,7 +290,7 @@ TEST(GradientSettings, OnChangeFiresOnlyForRealChanges) {
 
 TEST(GradientSettings, AssignCopiesTheLookButNotTheEvents) {
   TGradient source;
-  ApplyFormSettings(source);
+  ApplyFormGradient(source);
   int source_changes = 0;
   source.OnChange = [&source_changes](TGradient*) { ++source_changes; };
   source.OnDrawRect = [](TGradient*, QPainter&, const TRect&) {};
@@ -351,7 +324,7 @@ TEST(GradientControl, PictureIsRebuiltOnChangesOnlyAndRepaintedOnlyThen) {
   window.resize(200, 200);
   auto* control = new TDfGradient(&window);
   control->setGeometry(2, 16, 100, 60);
-  ApplyFormSettings(control->Gradient());
+  ApplyFormGradient(control->Gradient());
   window.show();
   QCoreApplication::processEvents();
   PaintCounter paints(control);
@@ -385,7 +358,7 @@ TEST(GradientControl, ZeroSizedControlPaintsNothing) {
   for (QSize size : {QSize(0, 50), QSize(50, 0)}) {
     TDfGradient control;
     control.resize(size);
-    ApplyFormSettings(control.Gradient());
+    ApplyFormGradient(control.Gradient());
     EXPECT_TRUE(control.Bitmap().isNull());
     QImage canvas(10, 10, QImage::Format_RGB32);
     canvas.fill(Qt::green);

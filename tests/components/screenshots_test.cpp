@@ -15,18 +15,6 @@
 namespace components_test {
 namespace {
 
-void FormGradient(TGradient& g) {
-  g.SetGradientStyle(gsLine);
-  g.SetLineSize(1);
-  g.SetColor1(clNavy);
-  g.SetColor2(clWhite);
-  g.SetColor3(clNavy);
-  g.SetColor4(clWhite);
-  g.SetColor5(clNavy);
-  g.SetColorCount(2);
-  g.SetLineDirection(diHorizonal);
-}
-
 TColor95Button* FormButton(QWidget* parent, QRect at, const QString& caption, QFont font) {
   auto* b = new TColor95Button(parent);
   b->setGeometry(at);
@@ -56,7 +44,7 @@ TEST(Screenshots, MainWindowLayout) {
 
   auto* back = new TDfGradient(&form);
   back->setGeometry(2, 16, 369, 161);
-  FormGradient(back->Gradient());
+  ApplyFormGradient(back->Gradient());
 
   QFont big(QStringLiteral("Arial"));
   big.setPixelSize(19);
@@ -87,7 +75,7 @@ TEST(Screenshots, ButtonStates) {
   form.resize(73 * 5 + 24, 25);
   auto* back = new TDfGradient(&form);
   back->setGeometry(form.rect());
-  FormGradient(back->Gradient());
+  ApplyFormGradient(back->Gradient());
   std::vector<TColor95Button*> buttons;
   for (int i = 0; i < 5; ++i) {
     buttons.push_back(
@@ -140,7 +128,7 @@ TEST(Screenshots, Gradients) {
   for (int i = 0; i < 4; ++i) {
     auto* g = new TDfGradient(&form);
     g->setGeometry(i * 130, 0, 120, 120);
-    FormGradient(g->Gradient());
+    ApplyFormGradient(g->Gradient());
     g->Gradient().SetGradientStyle(styles[i]);
     if (i == 1) g->Gradient().SetLineDirection(diVertical);
     if (i >= 2) g->Gradient().SetColorCount(4);
