@@ -6,6 +6,7 @@
 #include "adapter_protocol.h"
 #include "cibridge_api.h"
 #include "device_object.h"
+#include "exports.h"
 
 #if defined(_WIN32)
 #define CIBRIDGE_EXPORT extern "C" __declspec(dllexport)

@@ -15,27 +15,13 @@
 #include "adapter_program.h"
 #include "ci_module.h"
 #include "emulated_adapter.h"
+#include "exports.h"
 #include "library_loader.h"
 #include "link_rig.h"
 #include "pcmcia.h"
 #include "sim_host.h"
 #include "sim_port_space.h"
 #include "virtual_clock.h"
-
-// The library core's exports, linked into the test.
-extern "C" {
-int32_t SearchUSBAdapter(char* pathBuffer);
-int32_t USBAdapterOpen(const char* path);
-int32_t USBAdapterClose(void);
-int32_t USBAdapterCIReset(void);
-int32_t GetCIStatus(void);
-int32_t WriteCOR(int32_t address, int32_t value, int32_t ioBase);
-int32_t NegociateCI(int32_t size, int32_t* answeredSize);
-int32_t SetTimeout(int32_t milliseconds);
-int32_t WriteExchange(const uint8_t* payload, int32_t length, uint8_t* answer,
-                      int32_t* answerLength);
-int32_t LoadFirmware(int32_t adapterIds);
-}
 
 namespace usb_test {
 
