@@ -253,15 +253,8 @@ TEST(MainWindowTimer, CountdownEndsAtExactlyZero) {
 
 TEST(MainWindowTimer, RunsEvery100MsFromCreation) {
   SmallImage small;
-  sim::VirtualClock clock;
-  NoDevices devices;
-  NoLibraries libraries;
-  sim::SimPortSpace ports;
-  sim::SimHost host(clock, [] {});
-  ModuleLink link(LinkServices{clock, ports, devices, libraries, host});
-  TempFolder folder;
-  auto profile = platform::ProfileAtPath(folder.File("Morvane.ini"));
-  TMainLoaderForm form(link, host, *profile, small.View());
+  BareLink bare;
+  TMainLoaderForm form(bare.link, bare.host, *bare.profile, small.View());
   EXPECT_TRUE(form.Timer1->isActive());
   EXPECT_EQ(form.Timer1->interval(), 100);
 }

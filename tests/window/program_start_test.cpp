@@ -17,18 +17,11 @@ TEST(ProgramStart, TitleWindowsAndTheEndOfTheLoop) {
   EXPECT_EQ(QApplication::applicationName(), "Morvane Public-Loader XP USB");
 
   SmallImage small;
-  sim::VirtualClock clock;
-  NoDevices devices;
-  NoLibraries libraries;
-  sim::SimPortSpace ports;
-  sim::SimHost host(clock, [] {});
-  ModuleLink link(LinkServices{clock, ports, devices, libraries, host});
+  BareLink bare;
+  ModuleLink& link = bare.link;
   link.IOBase = 0;
-  TempFolder folder;
-  const std::string path = folder.File("Morvane.ini");
-  auto settings = platform::ProfileAtPath(path);
   {
-    LoaderWindows windows(link, host, *settings, small.View());
+    LoaderWindows windows(link, bare.host, *bare.profile, small.View());
     EXPECT_EQ(MainLoaderForm, &windows.Main());
     EXPECT_EQ(OptForm, &windows.Options());
     EXPECT_EQ(MessageForm, &windows.Messages());
@@ -55,8 +48,8 @@ TEST(ProgramStart, TitleWindowsAndTheEndOfTheLoop) {
   EXPECT_EQ(MainLoaderForm, nullptr);
   EXPECT_EQ(OptForm, nullptr);
   EXPECT_EQ(MessageForm, nullptr);
-  EXPECT_NE(ReadText(path).find("[Options]\nIO_Base=800\n"), std::string::npos);
-  EXPECT_EQ(clock.SleptMs(), 1500u) << "one ModuleClose at the close";
+  EXPECT_NE(ReadText(bare.settingsPath).find("[Options]\nIO_Base=800\n"), std::string::npos);
+  EXPECT_EQ(bare.clock.SleptMs(), 1500u) << "one ModuleClose at the close";
 }
 
 }  // namespace

@@ -121,6 +121,20 @@ struct SmallImage {
   }
 };
 
+// The module link alone on virtual time, with no module and a host that pumps nothing, and a
+// settings file in a temporary folder: for tests that build the windows themselves.
+struct BareLink {
+  sim::VirtualClock clock;
+  NoDevices devices;
+  NoLibraries libraries;
+  sim::SimPortSpace ports;
+  sim::SimHost host{clock, [] {}};
+  ModuleLink link{LinkServices{clock, ports, devices, libraries, host}};
+  TempFolder folder;
+  std::string settingsPath = folder.File("Morvane.ini");
+  std::unique_ptr<platform::PrivateProfile> profile = platform::ProfileAtPath(settingsPath);
+};
+
 class WindowRig {
  public:
   // `settings` is the settings file's text before start (nullptr: no file).
