@@ -41,10 +41,7 @@ void* CoreLibraries::Find(platform::LibraryHandle library, const char* name) {
 
 UsbRig::UsbRig(std::uint16_t vendorId, std::uint16_t productId) {
   host = std::make_unique<sim::SimHost>(clock, [this] { link->TimeoutTick(); });
-  module = std::make_unique<sim::CiModule>(
-      clock,
-      sim::ModuleImage::FromUpdate(image.InitData, image.InitDataLength, image.InitDataSize,
-                                   image.MainData, image.MainDataLength, image.MainDataSize));
+  module = NewModule();
   adapter = std::make_unique<sim::EmulatedAdapter>(
       clock, module.get(),
       std::span<const std::uint8_t>(cibridge::kAdapterProgram, cibridge::kAdapterProgramSize),
@@ -59,6 +56,13 @@ UsbRig::UsbRig(std::uint16_t vendorId, std::uint16_t productId) {
 
 UsbRig::~UsbRig() {
   cibridge::InstallNoDevice();
+}
+
+std::unique_ptr<sim::CiModule> UsbRig::NewModule() {
+  return std::make_unique<sim::CiModule>(
+      clock,
+      sim::ModuleImage::FromUpdate(image.InitData, image.InitDataLength, image.InitDataSize,
+                                   image.MainData, image.MainDataLength, image.MainDataSize));
 }
 
 UpdateOutcome UsbRig::RunUpdate() {

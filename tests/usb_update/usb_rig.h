@@ -45,6 +45,8 @@ struct UsbRig {
   UsbRig& operator=(const UsbRig&) = delete;
 
   UpdateOutcome RunUpdate();
+  // A fresh simulated module that expects `image`.
+  std::unique_ptr<sim::CiModule> NewModule();
 
   UpdateImage image = BuiltInImage();
   sim::VirtualClock clock{5000};

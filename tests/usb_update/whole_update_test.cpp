@@ -57,10 +57,7 @@ TEST(UsbUpdate, WarmAdapterIsNotDownloadedAgain) {
 TEST(UsbUpdate, SecondRunOverTheSameAdapterFindsItWarm) {
   UsbRig rig;
   EXPECT_EQ(rig.RunUpdate(), UpdateOutcome::kReady);
-  rig.module = std::make_unique<sim::CiModule>(
-      rig.clock, sim::ModuleImage::FromUpdate(rig.image.InitData, rig.image.InitDataLength,
-                                              rig.image.InitDataSize, rig.image.MainData,
-                                              rig.image.MainDataLength, rig.image.MainDataSize));
+  rig.module = rig.NewModule();
   rig.adapter->Slot().SetModule(rig.module.get());
   EXPECT_EQ(rig.RunUpdate(), UpdateOutcome::kReady);
   EXPECT_TRUE(rig.module->ReceivedImageIntact());
