@@ -1,0 +1,79 @@
+// The 8051 core of the EZ-USB FX2, as an instruction-set simulator.
+//
+// The core owns the FX2's unified code/data memory (one 64 KiB array: the program is fetched from
+// it and MOVX reaches it), its internal RAM and the storage of its special function registers.
+// Whatever lies outside the core (the USB core's register window, endpoint buffers, the ports'
+// pins) is reached through Cpu8051Bus, for the xdata pages and SFR addresses that the chip model
+// hooks. Unhooked memory and SFRs are plain storage, read and written at full speed.
+//
+//   FX2Chip chip;                            // implements Cpu8051Bus
+//   Cpu8051 cpu(chip);
+//   std::copy(program.begin(), program.end(), cpu.Memory());
+//   cpu.HookXdataPage(0xE6);                 // the register window goes to the chip
+//   cpu.HookSfr(0x80);                       // port A's pins
+//   cpu.Reset();
+//   cpu.Run(48'000'000 / 4 / 1000);          // one millisecond of machine cycles
+//
+// Interrupts: the core evaluates the enable (IE, EIE), flag (TCON, EXIF, ...) and priority (IP,
+// EIP) registers itself, in SFR storage. A chip model raises the USB interrupt by setting EXIF's
+// USBINT bit in SfrStorage(0x91); the program clears it as on the chip.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace sim::fx2 {
+
+class Cpu8051Bus {
+ public:
+  virtual ~Cpu8051Bus() = default;
+  // MOVX reads and writes of addresses in hooked pages.
+  virtual std::uint8_t ReadXdata(std::uint16_t address) = 0;
+  virtual void WriteXdata(std::uint16_t address, std::uint8_t value) = 0;
+  // Reads and writes of hooked SFRs (0x80..0xFF), including bit instructions on them; a
+  // read-modify-write instruction reads, then writes the whole byte.
+  virtual std::uint8_t ReadSfr(std::uint8_t address) = 0;
+  virtual void WriteSfr(std::uint8_t address, std::uint8_t value) = 0;
+};
+
+// The architectural state after an instruction, for traces.
+struct Cpu8051State {
+  std::uint16_t pc = 0;
+  std::uint8_t a = 0, b = 0, psw = 0, sp = 0;
+  std::uint16_t dptr = 0;
+  std::array<std::uint8_t, 8> r{};  // R0..R7 of the selected bank
+};
+
+class Cpu8051Tracer {
+ public:
+  virtual ~Cpu8051Tracer() = default;
+  virtual void InstructionDone(const Cpu8051State& state) = 0;
+  virtual void InternalWrite(std::uint8_t address, std::uint8_t value) = 0;  // direct/indirect RAM
+  virtual void XdataWrite(std::uint16_t address, std::uint8_t value) = 0;
+};
+
+class Cpu8051 {
+ public:
+  explicit Cpu8051(Cpu8051Bus& bus);
+
+  std::uint8_t* Memory();        // 65536 bytes of code and xdata
+  std::uint8_t* InternalRam();   // 256 bytes (upper 128 reached indirectly)
+  std::uint8_t& SfrStorage(std::uint8_t address);  // 0x80..0xFF, storage of unhooked SFRs
+
+  void HookXdataPage(std::uint8_t page);  // accesses to page << 8 .. page << 8 | 0xFF
+  void HookSfr(std::uint8_t address);
+
+  void Reset();  // registers to their reset values, PC 0; memory kept
+  // Runs instructions and interrupt entries until at least `cycles` machine cycles have passed
+  // (4 clocks each); returns the machine cycles actually run.
+  std::uint64_t Run(std::uint64_t cycles);
+  int Step();  // one instruction (or interrupt entry); returns its machine cycles
+  std::uint64_t Cycles() const;
+
+  std::uint16_t Pc() const;
+  void SetPc(std::uint16_t pc);
+  Cpu8051State State() const;
+  void SetTracer(Cpu8051Tracer* tracer);  // nullptr: no tracing, no cost
+};
+
+}  // namespace sim::fx2
