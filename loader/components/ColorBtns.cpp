@@ -1,5 +1,7 @@
 #include "ColorBtns.h"
 
+#include "qt_canvas.h"
+
 #include <QCoreApplication>
 #include <QEnterEvent>
 #include <QEvent>
@@ -43,31 +45,6 @@ QTimer* RepeatTimer() {
   return state.timer;
 }
 
-QFont TextFont(const QFont& font) {
-  // Captions are drawn with plain pixels, as on the classic screens the faces imitate.
-  QFont f = font;
-  f.setStyleStrategy(QFont::NoAntialias);
-  return f;
-}
-
-// A one-pixel frame just inside r: top and left in `top_left`, bottom and right in
-// `bottom_right` (which also takes the top-right and bottom-left corner pixels). Returns r
-// shrunk by one pixel.
-TRect Frame3D(QPainter& canvas, const TRect& r, TColor top_left, TColor bottom_right) {
-  if (r.Width() <= 0 || r.Height() <= 0) return r;
-  const QColor tl = ToQColor(top_left);
-  const QColor br = ToQColor(bottom_right);
-  gdi::FillRect(canvas, TRect{r.Left, r.Top, r.Right - 1, r.Top + 1}, tl);
-  gdi::FillRect(canvas, TRect{r.Left, r.Top, r.Left + 1, r.Bottom - 1}, tl);
-  gdi::FillRect(canvas, TRect{r.Right - 1, r.Top, r.Right, r.Bottom}, br);
-  gdi::FillRect(canvas, TRect{r.Left, r.Bottom - 1, r.Right, r.Bottom}, br);
-  return TRect{r.Left + 1, r.Top + 1, r.Right - 1, r.Bottom - 1};
-}
-
-TRect Shrink(const TRect& r, int n) {
-  return TRect{r.Left + n, r.Top + n, r.Right - n, r.Bottom - n};
-}
-
 // The colour of a glyph picture's bottom-left pixel made transparent.
 QImage WithTransparentColor(const QImage& picture) {
   QImage out = picture.convertToFormat(QImage::Format_ARGB32);
@@ -105,79 +82,10 @@ QImage EmbossedGlyph(const QImage& picture, TColor face) {
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
-// Colour helpers and layout
-
-TColor Brighten(TColor color, int n) {
-  const TColor c = ColorToRGB(color);
-  return MakeColor(RedOf(c) + n, GreenOf(c) + n, BlueOf(c) + n);
-}
-
-BevelColors BevelColorsFor(TColor face, bool pressed) {
-  if (pressed) {
-    return BevelColors{Darken(face, 48), Brighten(face, 48), Brighten(face, 64), Darken(face, 96)};
-  }
-  return BevelColors{Brighten(face, 60), Darken(face, 48), Darken(face, 100), Brighten(face, 12)};
-}
+// Colour helpers
 
 QImage MakeDitherBitmap(TColor face) {
-  QImage dither(8, 8, QImage::Format_RGB32);
-  dither.fill(ToQColor(face));
-  const QRgb light = ToQColor(Brighten(face, 128)).rgb();
-  for (int y = 0; y < 8; ++y) {
-    for (int x = 0; x < 8; ++x) {
-      if ((x % 2) == (y % 2)) dither.setPixel(x, y, light);
-    }
-  }
-  return dither;
-}
-
-ButtonLayoutResult CalcButtonLayout(QSize client, QSize glyph_size, QSize text_size,
-                                    TButtonLayout layout, int margin, int spacing) {
-  const bool across = layout == blGlyphLeft || layout == blGlyphRight;
-  QPoint glyph_pos;
-  QPoint text_pos;
-  if (across) {
-    glyph_pos.setY((client.height() - glyph_size.height() + 1) / 2);
-    text_pos.setY((client.height() - text_size.height() + 1) / 2);
-  } else {
-    glyph_pos.setX((client.width() - glyph_size.width() + 1) / 2);
-    text_pos.setX((client.width() - text_size.width() + 1) / 2);
-  }
-  if (text_size.width() == 0 || glyph_size.width() == 0) spacing = 0;
-
-  const int space = across ? client.width() : client.height();
-  const int glyph_extent = across ? glyph_size.width() : glyph_size.height();
-  const int text_extent = across ? text_size.width() : text_size.height();
-  if (margin == -1) {
-    if (spacing == -1) {
-      margin = (space - (glyph_extent + text_extent)) / 3;
-      spacing = margin;
-    } else {
-      margin = (space - (glyph_extent + spacing + text_extent) + 1) / 2;
-    }
-  } else if (spacing == -1) {
-    spacing = (space - (margin + glyph_extent) - text_extent) / 2;
-  }
-
-  switch (layout) {
-    case blGlyphLeft:
-      glyph_pos.setX(margin);
-      text_pos.setX(glyph_pos.x() + glyph_size.width() + spacing);
-      break;
-    case blGlyphRight:
-      glyph_pos.setX(client.width() - margin - glyph_size.width());
-      text_pos.setX(glyph_pos.x() - spacing - text_size.width());
-      break;
-    case blGlyphTop:
-      glyph_pos.setY(margin);
-      text_pos.setY(glyph_pos.y() + glyph_size.height() + spacing);
-      break;
-    case blGlyphBottom:
-      glyph_pos.setY(client.height() - margin - glyph_size.height());
-      text_pos.setY(glyph_pos.y() - spacing - text_size.height());
-      break;
-  }
-  return ButtonLayoutResult{glyph_pos, QRect(text_pos, text_size)};
+  return PatternImage(MakeDitherPattern(face));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -228,7 +136,6 @@ int RepeatClicker::Interval() {
 
 TColor95Button::TColor95Button(QWidget* parent) : QWidget(parent) {
   if (parent != nullptr) color_ = FromQColor(parent->palette().color(QPalette::Window));
-  dither_ = MakeDitherBitmap(color_);
   setFocusPolicy(Qt::NoFocus);
   resize(25, 25);
 }
@@ -349,7 +256,6 @@ void TColor95Button::SetSpacing(int value) {
 void TColor95Button::SetColor(TColor value) {
   if (value == color_) return;
   color_ = value;
-  dither_ = MakeDitherBitmap(color_);
   update();
 }
 
@@ -372,10 +278,6 @@ void TColor95Button::Click() {
   if (alive) emit clicked();
 }
 
-bool TColor95Button::IsPressedLook() const {
-  return state_ == ButtonState::Pressed || state_ == ButtonState::Latched;
-}
-
 bool TColor95Button::Inside(QPoint p) const {
   // The bottom row just below the button still counts, as it always has for these buttons.
   return p.x() >= 0 && p.x() < width() && p.y() >= 0 && p.y() <= height();
@@ -384,174 +286,32 @@ bool TColor95Button::Inside(QPoint p) const {
 // -- painting ---------------------------------------------------------------------------------
 
 void TColor95Button::paintEvent(QPaintEvent*) {
-  QPainter canvas(this);
-  Paint(canvas);
+  QPainter painter(this);
+  Paint(painter);
 }
 
-void TColor95Button::Paint(QPainter& canvas) {
-  canvas.setRenderHint(QPainter::Antialiasing, false);
-  canvas.setFont(TextFont(font()));
+void TColor95Button::Paint(QPainter& painter) {
   if (!isEnabled()) {
     state_ = ButtonState::Disabled;
     tracking_ = false;
   } else if (state_ == ButtonState::Disabled) {
     state_ = down_ ? ButtonState::Latched : ButtonState::Up;
   }
-
-  const TRect r{0, 0, width(), height()};
-  TRect content = r;
-  if (style_ == bsOwnerDraw && OnOwnerDraw) {
-    OnOwnerDraw(this, canvas, r);
-  } else {
-    content = PaintFace(canvas, r, style_ == bsOwnerDraw ? bsNew : style_);
+  QtCanvas canvas(painter, TSize{width(), height()});
+  canvas.SetFont(font());
+  const ColorButtonLook look{style_,  color_,  font_color_, options_,
+                             layout_, margin_, spacing_,    caption_.toStdString()};
+  ButtonGlyph glyph;
+  if (!glyph_.isNull() && glyph_.width() >= num_glyphs_) {
+    glyph.size = TSize{glyph_.width() / num_glyphs_, glyph_.height()};
+    glyph.draw = [this, &painter](Canvas&, TPoint at, ButtonState state) {
+      painter.drawImage(ToQPoint(at), GlyphFor(state));
+    };
   }
-
-  const QColor face = ToQColor(color_);
-  if (state_ == ButtonState::Latched && (options_ & boDitherPattern) && style_ != bsOwnerDraw) {
-    content.Right -= 1;
-    content.Bottom -= 1;
-    canvas.setPen(Qt::NoPen);
-    canvas.setBrush(QBrush(dither_));
-    if (style_ == bsEllipse) {
-      gdi::FillEllipse(canvas, Shrink(content, 1));
-    } else if (content.Width() > 0 && content.Height() > 0) {
-      canvas.drawRect(content.ToQRect());
-    }
-  }
-
-  if (mouse_in_control_ && isEnabled() && state_ != ButtonState::Pressed && style_ != bsIE4) {
-    const bool lit = state_ == ButtonState::Up || state_ == ButtonState::Latched;
-    const QColor color = lit ? ToQColor(Brighten(color_, 24)) : face;
-    canvas.setPen(Qt::NoPen);
-    canvas.setBrush(color);
-    if (style_ == bsEllipse) {
-      gdi::FillEllipse(canvas, Shrink(content, 1));
-    } else {
-      gdi::FillRect(canvas, content, color);
-    }
-  }
-
-  DrawGlyphAndCaption(canvas, content);
-}
-
-TRect TColor95Button::PaintFace(QPainter& canvas, const TRect& r, TClr95ButtonStyle style) {
-  const bool pressed = IsPressedLook();
-  const BevelColors bevel = BevelColorsFor(color_, pressed);
-  const QColor face = ToQColor(color_);
-  const int inset = pressed ? 1 : 0;
-
-  switch (style) {
-    case bsEllipse: {
-      const TRect e = Shrink(r, 2);
-      canvas.setPen(Qt::NoPen);
-      canvas.setBrush(face);
-      gdi::FillEllipse(canvas, e);
-      // Two-tone bevel between the upper-right and the lower-left point: the upper-left half
-      // lit, the lower-right half shaded (the other way round when pressed).
-      const QPoint p(4 * (r.Right / 5), r.Bottom / 5);
-      const QPoint q(r.Right / 5, 4 * (r.Bottom / 5));
-      auto arc = [&](TColor color, int width, QPoint from, QPoint to) {
-        canvas.setPen(QPen(ToQColor(color), width, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
-        gdi::Arc(canvas, e, from, to);
-      };
-      arc(bevel.c1, 2, p, q);
-      arc(pressed ? bevel.c3 : bevel.c2, 2, q, p);
-      arc(bevel.c4, 1, p, q);
-      arc(pressed ? bevel.c2 : bevel.c3, 1, q, p);
-      canvas.setPen(Qt::NoPen);
-      return Shrink(r, 2 + inset);
-    }
-    case bsNew: {
-      gdi::FillRect(canvas, r, face);
-      const TRect inner = Frame3D(canvas, r, bevel.c4, bevel.c3);
-      Frame3D(canvas, inner, bevel.c1, bevel.c2);
-      return Shrink(r, 2 + inset);
-    }
-    case bsWin31: {
-      gdi::FillRect(canvas, r, face);
-      const TRect inner = Frame3D(canvas, r, clBlack, clBlack);
-      const TRect bevel_area = Frame3D(canvas, inner, bevel.c1, bevel.c3);
-      Frame3D(canvas, bevel_area, bevel.c4, bevel.c2);
-      return Shrink(r, 3 + inset);
-    }
-    case bsTab:
-    case bsSideDownTab: {
-      gdi::FillRect(canvas, r, face);
-      const QColor light = ToQColor(bevel.c1);
-      const QColor dark = ToQColor(bevel.c3);
-      if (style == bsTab) {
-        // A tab standing on the bottom edge: open at the bottom.
-        gdi::FillRect(canvas, TRect{r.Left + 2, r.Top, r.Right - 2, r.Top + 1}, light);
-        gdi::FillRect(canvas, TRect{r.Left, r.Top + 2, r.Left + 1, r.Bottom}, light);
-        gdi::FillRect(canvas, TRect{r.Left + 1, r.Top + 1, r.Left + 2, r.Top + 2}, light);
-        gdi::FillRect(canvas, TRect{r.Right - 1, r.Top + 2, r.Right, r.Bottom}, dark);
-        gdi::FillRect(canvas, TRect{r.Right - 2, r.Top + 1, r.Right - 1, r.Top + 2}, dark);
-      } else {
-        // A tab hanging on the left edge: open at the left.
-        gdi::FillRect(canvas, TRect{r.Left, r.Top, r.Right - 2, r.Top + 1}, light);
-        gdi::FillRect(canvas, TRect{r.Right - 1, r.Top + 2, r.Right, r.Bottom - 2}, dark);
-        gdi::FillRect(canvas, TRect{r.Right - 2, r.Top + 1, r.Right - 1, r.Top + 2}, dark);
-        gdi::FillRect(canvas, TRect{r.Right - 2, r.Bottom - 2, r.Right - 1, r.Bottom - 1}, dark);
-        gdi::FillRect(canvas, TRect{r.Left, r.Bottom - 1, r.Right - 2, r.Bottom}, dark);
-      }
-      return Shrink(r, 2 + inset);
-    }
-    case bsIE4: {
-      gdi::FillRect(canvas, r, face);
-      // Flat until the mouse is over it or it is held down.
-      if (pressed) {
-        Frame3D(canvas, r, bevel.c1, bevel.c3);
-      } else if (mouse_in_control_ && isEnabled()) {
-        Frame3D(canvas, r, bevel.c1, bevel.c3);
-      }
-      return Shrink(r, 1 + inset);
-    }
-    case bsGlass:
-    case bsGradient: {
-      // A vertical blend: lighter at the top for glass, from the light to the shaded bevel
-      // colour for the gradient face (reversed when pressed).
-      std::array<TColor, 5> stops{};
-      if (style == bsGlass) {
-        stops = {Brighten(color_, pressed ? 16 : 72), color_, Darken(color_, 24), color_, color_};
-      } else {
-        stops = {pressed ? bevel.c4 : bevel.c1, pressed ? bevel.c1 : bevel.c2, color_, color_,
-                 color_};
-      }
-      const int segments = style == bsGlass ? 2 : 1;
-      for (int y = r.Top; y < r.Bottom; ++y) {
-        const int h = std::max(r.Height() - 1, 1);
-        const int seg_len = std::max(h / segments, 1);
-        const int seg = std::min((y - r.Top) / seg_len, segments - 1);
-        const double t = std::min(1.0, static_cast<double>(y - r.Top - seg * seg_len) / seg_len);
-        const TColor a = stops[static_cast<std::size_t>(seg)];
-        const TColor b = stops[static_cast<std::size_t>(seg + 1)];
-        const auto mix = [t](int x, int z) {
-          return static_cast<int>(std::lround(x + (z - x) * t));
-        };
-        const QColor line(mix(RedOf(ColorToRGB(a)), RedOf(ColorToRGB(b))),
-                          mix(GreenOf(ColorToRGB(a)), GreenOf(ColorToRGB(b))),
-                          mix(BlueOf(ColorToRGB(a)), BlueOf(ColorToRGB(b))));
-        gdi::FillRect(canvas, TRect{r.Left, y, r.Right, y + 1}, line);
-      }
-      Frame3D(canvas, r, bevel.c3, bevel.c3);
-      return Shrink(r, 1 + inset);
-    }
-    case bsFlat: {
-      gdi::FillRect(canvas, r, face);
-      Frame3D(canvas, r, pressed ? bevel.c2 : bevel.c3, pressed ? bevel.c2 : bevel.c3);
-      return Shrink(r, 1 + inset);
-    }
-    case bsMicroposeGame: {
-      gdi::FillRect(canvas, r, face);
-      TRect inner = Frame3D(canvas, r, clBlack, clBlack);
-      inner = Frame3D(canvas, inner, bevel.c1, bevel.c3);
-      Frame3D(canvas, inner, bevel.c1, bevel.c3);
-      return Shrink(r, 3 + inset);
-    }
-    case bsOwnerDraw:
-      break;
-  }
-  return r;
+  std::function<void(const TRect&)> owner_draw;
+  if (OnOwnerDraw) owner_draw = [this, &painter](const TRect& r) { OnOwnerDraw(this, painter, r); };
+  PaintColorButton(canvas, TSize{width(), height()}, look, state_, mouse_in_control_, isEnabled(),
+                   owner_draw, glyph);
 }
 
 QImage TColor95Button::GlyphFor(ButtonState state) const {
@@ -562,45 +322,6 @@ QImage TColor95Button::GlyphFor(ButtonState state) const {
   if (index < num_glyphs_) return WithTransparentColor(picture(index));
   if (state == ButtonState::Disabled) return EmbossedGlyph(picture(0), color_);
   return WithTransparentColor(picture(0));
-}
-
-void TColor95Button::DrawGlyphAndCaption(QPainter& canvas, const TRect& content) {
-  const QFont font = TextFont(this->font());
-  const QFontMetrics metrics(font);
-  constexpr int kTextFlags = Qt::TextShowMnemonic;
-  const QSize text_size = caption_.isEmpty() ? QSize(0, 0) : metrics.size(kTextFlags, caption_);
-  const QImage glyph = GlyphFor(state_);
-  const QSize glyph_size = glyph_.isNull() || glyph_.width() < num_glyphs_
-                               ? QSize(0, 0)
-                               : QSize(glyph_.width() / num_glyphs_, glyph_.height());
-
-  const ButtonLayoutResult place = CalcButtonLayout(
-      QSize(content.Width(), content.Height()), glyph_size, text_size, layout_, margin_, spacing_);
-  const QPoint origin(content.Left, content.Top);
-
-  if (!glyph.isNull()) canvas.drawImage(place.glyph_pos + origin, glyph);
-  if (caption_.isEmpty()) return;
-
-  const QRect bounds = place.text_bounds.translated(origin);
-  const int flags = Qt::AlignCenter | Qt::TextSingleLine | Qt::TextShowMnemonic;
-  canvas.setFont(font);
-  canvas.setBrush(Qt::NoBrush);
-  if (state_ == ButtonState::Disabled) {
-    canvas.setPen(ToQColor(Brighten(color_, 96)));
-    canvas.drawText(bounds.translated(1, 1), flags, caption_);
-    canvas.setPen(ToQColor(Darken(color_, 96)));
-    canvas.drawText(bounds, flags, caption_);
-    return;
-  }
-  TColor text_color = font_color_;
-  if (options_ & boAutoBlackWhiteText) {
-    const TColor c = ColorToRGB(color_);
-    const double grey =
-        std::nearbyint((20.0 * RedOf(c) + 50.0 * GreenOf(c) + 30.0 * BlueOf(c)) / 100.0);
-    text_color = grey >= 128 ? clBlack : clWhite;
-  }
-  canvas.setPen(ToQColor(text_color));
-  canvas.drawText(bounds, flags, caption_);
 }
 
 // -- mouse and keyboard -----------------------------------------------------------------------

@@ -18,66 +18,19 @@
 // keyboard focus; the caption's accelerator (Alt + the letter after "&") clicks it.
 #pragma once
 
-#include <QFlags>
 #include <QImage>
 #include <QString>
 #include <QWidget>
 #include <functional>
 
 #include "GdiPaint.h"
+#include "button_paint.h"
 
 class QPainter;
 class QTimer;
 
-enum TClr95ButtonStyle {
-  bsWin31,
-  bsNew,
-  bsEllipse,
-  bsTab,
-  bsIE4,
-  bsSideDownTab,
-  bsGlass,
-  bsFlat,
-  bsOwnerDraw,
-  bsMicroposeGame,
-  bsGradient
-};
-enum TButtonLayout { blGlyphLeft, blGlyphRight, blGlyphTop, blGlyphBottom };
-enum TButtonOption {
-  boShowMouseFocus = 0x1,
-  boRepeatable = 0x2,
-  boDitherPattern = 0x4,
-  boAutoBlackWhiteText = 0x8
-};
-Q_DECLARE_FLAGS(TButtonOptions, TButtonOption)
-Q_DECLARE_OPERATORS_FOR_FLAGS(TButtonOptions)
-
-// The state the face is drawn in.
-enum class ButtonState { Up = 0, Disabled = 1, Pressed = 2, Latched = 3 };
-
-// Colour helpers of the faces: add n to red, green and blue (each clamped to 0..255).
-TColor Brighten(TColor color, int n);
-inline TColor Darken(TColor color, int n) {
-  return Brighten(color, -n);
-}
-
-// The four bevel colours of a face of colour `face`, pressed or not.
-struct BevelColors {
-  TColor c1, c2, c3, c4;
-};
-BevelColors BevelColorsFor(TColor face, bool pressed);
-
-// The 8 x 8 dither picture of a latched face: `face` with every pixel whose row and column are
-// both even or both odd set to Brighten(face, 128).
+// The 8 x 8 dither picture of a latched face (MakeDitherPattern as a picture).
 QImage MakeDitherBitmap(TColor face);
-
-// Where glyph and caption go inside a content area of `client` size.
-struct ButtonLayoutResult {
-  QPoint glyph_pos;   // top-left of the glyph
-  QRect text_bounds;  // the caption's box
-};
-ButtonLayoutResult CalcButtonLayout(QSize client, QSize glyph_size, QSize text_size,
-                                    TButtonLayout layout, int margin, int spacing);
 
 class TColor95Button;
 
@@ -188,12 +141,9 @@ class TColor95Button : public QWidget {
  private:
   friend class RepeatClicker;
 
-  void Paint(QPainter& canvas);
-  TRect PaintFace(QPainter& canvas, const TRect& r, TClr95ButtonStyle style);
-  void DrawGlyphAndCaption(QPainter& canvas, const TRect& content);
+  void Paint(QPainter& painter);
   QImage GlyphFor(ButtonState state) const;
   bool Inside(QPoint p) const;
-  bool IsPressedLook() const;
   void UpdateExclusive();
   void ReleasedByGroup(TColor95Button* sender);
   void UpdateShortcut();
@@ -218,6 +168,5 @@ class TColor95Button : public QWidget {
   ButtonState state_ = ButtonState::Up;
   bool tracking_ = false;
   bool mouse_in_control_ = false;
-  QImage dither_;
   int shortcut_id_ = 0;
 };

@@ -2,39 +2,9 @@
 
 #include <QPainter>
 #include <QRectF>
-#include <array>
 #include <cmath>
 
 namespace {
-
-// The classic values of the system colours, by index (the low byte of a system colour value).
-constexpr std::array<TColor, 25> kSystemColors = {
-    0xC8D0D4,  //  0 scroll bar
-    0xA56E3A,  //  1 background
-    0x6A240A,  //  2 active caption
-    0x808080,  //  3 inactive caption
-    0xC8D0D4,  //  4 menu
-    0xFFFFFF,  //  5 window
-    0x000000,  //  6 window frame
-    0x000000,  //  7 menu text
-    0x000000,  //  8 window text
-    0xFFFFFF,  //  9 caption text
-    0xC8D0D4,  // 10 active border
-    0xC8D0D4,  // 11 inactive border
-    0x808080,  // 12 application workspace
-    0x6A240A,  // 13 highlight
-    0xFFFFFF,  // 14 highlight text
-    0xC8D0D4,  // 15 button face
-    0x808080,  // 16 button shadow
-    0x808080,  // 17 grey text
-    0x000000,  // 18 button text
-    0xC8D0D4,  // 19 inactive caption text
-    0xFFFFFF,  // 20 button highlight
-    0x404040,  // 21 3-D dark shadow
-    0xC8D0D4,  // 22 3-D light
-    0x000000,  // 23 info text
-    0xE1FFFF,  // 24 info background
-};
 
 // The ellipse path inscribed in r as the window system strokes it: its extreme points lie on
 // the first and last pixel rows and columns of r.
@@ -43,12 +13,6 @@ QRectF StrokeRect(const TRect& r) {
 }
 
 }  // namespace
-
-TColor ColorToRGB(TColor color) {
-  if ((color & 0x80000000u) == 0) return color & 0x00FFFFFFu;
-  const TColor index = color & 0xFFu;
-  return index < kSystemColors.size() ? kSystemColors[index] : clBlack;
-}
 
 QColor ToQColor(TColor color) {
   const TColor rgb = ColorToRGB(color);
@@ -63,7 +27,7 @@ namespace gdi {
 
 void FillRect(QPainter& painter, const TRect& r, const QColor& color) {
   if (r.Width() <= 0 || r.Height() <= 0) return;
-  painter.fillRect(r.ToQRect(), color);
+  painter.fillRect(ToQRect(r), color);
 }
 
 void FillEllipse(QPainter& painter, const TRect& r) {

@@ -1,5 +1,5 @@
-// Colours, rectangles and drawing calls in the conventions of the window system the components
-// were first drawn for, painted with QPainter.
+// The drawing calls of the window system the components were first drawn for, painted with
+// QPainter (the primitives of QtCanvas).
 //
 //   TColor navy = clNavy;                        // 0x00BBGGRR: red in the low byte
 //   QColor q = ToQColor(navy);                   // QColor(0, 0, 128)
@@ -13,70 +13,23 @@
 #include <QColor>
 #include <QPoint>
 #include <QRect>
-#include <cstdint>
+
+#include "gdi_types.h"
 
 class QPainter;
 
-// A colour value: 0x00BBGGRR. Values with the top bit set (0x80000000 | index) name a system
-// colour; ColorToRGB resolves those to a fixed classic palette.
-using TColor = std::uint32_t;
-
-inline constexpr TColor clBlack = 0x000000;
-inline constexpr TColor clMaroon = 0x000080;
-inline constexpr TColor clGreen = 0x008000;
-inline constexpr TColor clNavy = 0x800000;
-inline constexpr TColor clGray = 0x808080;
-inline constexpr TColor clSilver = 0xC0C0C0;
-inline constexpr TColor clRed = 0x0000FF;
-inline constexpr TColor clYellow = 0x00FFFF;
-inline constexpr TColor clBlue = 0xFF0000;
-inline constexpr TColor clWhite = 0xFFFFFF;
-// The golden text colour of the windows (red 208, green 192, blue 0).
-inline constexpr TColor clGold = 0x00C0D0;
-// System colours.
-inline constexpr TColor clBtnFace = 0x8000000F;
-inline constexpr TColor clWindow = 0x80000005;
-inline constexpr TColor clWindowText = 0x80000008;
-inline constexpr TColor clWindowFrame = 0x80000006;
-
-constexpr int RedOf(TColor c) {
-  return static_cast<int>(c & 0xFF);
-}
-constexpr int GreenOf(TColor c) {
-  return static_cast<int>((c >> 8) & 0xFF);
-}
-constexpr int BlueOf(TColor c) {
-  return static_cast<int>((c >> 16) & 0xFF);
-}
-// Builds a colour from components, each clamped to 0..255.
-constexpr TColor MakeColor(int red, int green, int blue) {
-  auto clamp = [](int v) { return static_cast<TColor>(v < 0 ? 0 : (v > 255 ? 255 : v)); };
-  return clamp(red) | (clamp(green) << 8) | (clamp(blue) << 16);
-}
-
-// Resolves a system colour to its plain value; plain values come back unchanged.
-TColor ColorToRGB(TColor color);
 // The opaque QColor of a colour value (system colours resolved).
 QColor ToQColor(TColor color);
 // The colour value of a QColor (alpha ignored).
 TColor FromQColor(const QColor& color);
 
-// A rectangle as left, top, right, bottom; right and bottom lie just outside the area.
-struct TRect {
-  int Left = 0;
-  int Top = 0;
-  int Right = 0;
-  int Bottom = 0;
-
-  constexpr int Width() const { return Right - Left; }
-  constexpr int Height() const { return Bottom - Top; }
-  // The same area as a QRect (empty when right or bottom do not exceed left or top).
-  QRect ToQRect() const { return QRect(Left, Top, Width(), Height()); }
-  static TRect FromQRect(const QRect& r) {
-    return TRect{r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
-  }
-  friend constexpr bool operator==(const TRect&, const TRect&) = default;
-};
+// The same area as a QRect (empty when right or bottom do not exceed left or top).
+inline QRect ToQRect(const TRect& r) {
+  return QRect(r.Left, r.Top, r.Width(), r.Height());
+}
+inline QPoint ToQPoint(TPoint p) {
+  return QPoint(p.X, p.Y);
+}
 
 namespace gdi {
 

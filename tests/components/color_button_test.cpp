@@ -96,9 +96,9 @@ TEST(ButtonColors, DitherIsACheckerOfFaceAndBrightFace) {
 
 struct LayoutCase {
   const char* name;
-  QSize client;
-  QSize glyph;
-  QSize text;
+  TSize client;
+  TSize glyph;
+  TSize text;
   TButtonLayout layout;
   int margin;
   int spacing;
@@ -167,8 +167,8 @@ TEST(ButtonLayout, GlyphAndCaptionAreCentredOrPlacedFromTheirEdge) {
     SCOPED_TRACE(c.name);
     const ButtonLayoutResult r =
         CalcButtonLayout(c.client, c.glyph, c.text, c.layout, c.margin, c.spacing);
-    EXPECT_EQ(r.glyph_pos, c.glyph_pos);
-    EXPECT_EQ(r.text_bounds, c.text_bounds);
+    EXPECT_EQ(ToQPoint(r.glyph_pos), c.glyph_pos);
+    EXPECT_EQ(ToQRect(r.text_bounds), c.text_bounds);
   }
 }
 

@@ -6,6 +6,7 @@
 
 #include "Gradient.h"
 #include "components_support.h"
+#include "qt_canvas.h"
 
 namespace components_test {
 namespace {
@@ -126,9 +127,10 @@ TEST(GradientLines, FillLinesWithoutAColourCountTakesThreeSegments) {
     SCOPED_TRACE(count);
     QImage image(4, 30, QImage::Format_RGB32);
     image.fill(Qt::green);
-    QPainter canvas(&image);
-    FillLines(canvas, TRect{0, 0, 4, 30}, stops, 1, diHorizonal, count);
-    canvas.end();
+    {
+      QtCanvas canvas(image);
+      FillLines(canvas, TRect{0, 0, 4, 30}, stops, 1, diHorizonal, count);
+    }
     EXPECT_EQ(PixelAt(image, 0, 0), Rgb(0, 0, 0));
     EXPECT_EQ(PixelAt(image, 0, 9), Rgb(230, 230, 230));   // 9 × 25.5 = 229.5, rounds to 230
     EXPECT_EQ(PixelAt(image, 0, 10), Rgb(204, 204, 204));  // 8 × 25.5
@@ -143,11 +145,13 @@ TEST(GradientLines, TileBitmapCoversTheAreaAndCutsTheLastCopies) {
   for (int y = 0; y < 2; ++y) {
     for (int x = 0; x < 3; ++x) tile.setPixel(x, y, qRgb(x * 10, y * 10, 1));
   }
+  QtCanvas tile_canvas(tile);
   QImage image(8, 5, QImage::Format_RGB32);
   image.fill(Qt::green);
-  QPainter canvas(&image);
-  TileBitmap(canvas, TRect{0, 0, 7, 5}, tile);
-  canvas.end();
+  {
+    QtCanvas canvas(image);
+    TileBitmap(canvas, TRect{0, 0, 7, 5}, tile_canvas);
+  }
   for (int y = 0; y < 5; ++y) {
     for (int x = 0; x < 7; ++x) {
       SCOPED_TRACE(x * 100 + y);
@@ -158,9 +162,10 @@ TEST(GradientLines, TileBitmapCoversTheAreaAndCutsTheLastCopies) {
 
   // An area away from the left edge: every row starts at its left edge, nothing left of it.
   image.fill(Qt::green);
-  canvas.begin(&image);
-  TileBitmap(canvas, TRect{2, 1, 8, 5}, tile);
-  canvas.end();
+  {
+    QtCanvas canvas(image);
+    TileBitmap(canvas, TRect{2, 1, 8, 5}, tile_canvas);
+  }
   for (int y = 0; y < 5; ++y) {
     for (int x = 0; x < 8; ++x) {
       SCOPED_TRACE(x * 100 + y);
@@ -220,9 +225,9 @@ TEST(GradientNested, CustomStyleHandsEveryStepToTheHandler) {
   std::vector<TRect> rects;
   TGradient& g = control.Gradient();
   g.SetLineSize(3);
-  g.OnDrawRect = [&rects](TGradient* sender, QPainter& canvas, const TRect& r) {
+  g.OnDrawRect = [&rects](TGradient* sender, Canvas& canvas, const TRect& r) {
     EXPECT_EQ(sender, nullptr);
-    EXPECT_EQ(canvas.pen().style(), Qt::NoPen);
+    EXPECT_EQ(dynamic_cast<QtCanvas&>(canvas).Painter().pen().style(), Qt::NoPen);
     rects.push_back(r);
   };
   g.SetGradientStyle(gsCustomRect);
@@ -293,7 +298,7 @@ TEST(GradientSettings, AssignCopiesTheLookButNotTheEvents) {
   ApplyFormGradient(source);
   int source_changes = 0;
   source.OnChange = [&source_changes](TGradient*) { ++source_changes; };
-  source.OnDrawRect = [](TGradient*, QPainter&, const TRect&) {};
+  source.OnDrawRect = [](TGradient*, Canvas&, const TRect&) {};
 
   TDfGradient control;
   TGradient* own = &control.Gradient();
@@ -369,10 +374,11 @@ TEST(GradientControl, ZeroSizedControlPaintsNothing) {
   TGradient g;
   QImage image(10, 10, QImage::Format_RGB32);
   image.fill(Qt::green);
-  QPainter canvas(&image);
-  DrawGradient(canvas, TRect{0, 0, 10, 0}, g);
-  DrawGradient(canvas, TRect{0, 0, 0, 10}, g);
-  canvas.end();
+  {
+    QtCanvas canvas(image);
+    DrawGradient(canvas, TRect{0, 0, 10, 0}, g);
+    DrawGradient(canvas, TRect{0, 0, 0, 10}, g);
+  }
   EXPECT_EQ(ColorsIn(image, image.rect()), std::set<Rgb>{Rgb(0, 255, 0)});
 }
 
