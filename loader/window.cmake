@@ -3,28 +3,32 @@ add_library(loader_settings STATIC ${CMAKE_CURRENT_LIST_DIR}/settings.cpp)
 target_include_directories(loader_settings PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(loader_settings PUBLIC loader_access morvane_platform)
 
-# The window program needs Qt, which the Windows cross build does not have.
+# The rules and layout tables of the windows, shared by both front ends.
+add_subdirectory(${CMAKE_CURRENT_LIST_DIR}/forms ${CMAKE_CURRENT_BINARY_DIR}/forms)
+
+# On Windows the window program is a native Win32 program (Qt is not part of the cross build).
 if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/win32/win32.cmake)
   return()
 endif()
 
-# The window program: its three windows and the Qt application object, as a library that the
-# tests drive, and the program start around it.
+# The window program on Qt: its three windows and the Qt application object, as a library that
+# the tests drive, and the program start around it.
+set(qt_front ${CMAKE_CURRENT_LIST_DIR}/qt)
 find_package(Qt6 REQUIRED COMPONENTS Widgets)
 add_library(loader_window STATIC
-  ${CMAKE_CURRENT_LIST_DIR}/Main.cpp ${CMAKE_CURRENT_LIST_DIR}/Options.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/msgunit.cpp ${CMAKE_CURRENT_LIST_DIR}/form_look.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/qt_host.cpp ${CMAKE_CURRENT_LIST_DIR}/program_start.cpp)
-target_include_directories(loader_window PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(loader_window PUBLIC loader_update loader_settings loader_components
-                                           Qt6::Widgets)
+  ${qt_front}/Main.cpp ${qt_front}/Options.cpp ${qt_front}/msgunit.cpp ${qt_front}/form_look.cpp
+  ${qt_front}/qt_host.cpp ${qt_front}/program_start.cpp)
+target_include_directories(loader_window PUBLIC ${qt_front} ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(loader_window PUBLIC loader_update loader_settings loader_forms
+                                           loader_components Qt6::Widgets)
 
-add_executable(loader ${CMAKE_CURRENT_LIST_DIR}/Loader.cpp)
+add_executable(loader ${qt_front}/Loader.cpp)
 target_link_libraries(loader PRIVATE loader_window morvane_platform)
 
 # The same program for the demo: beside build/demo/libcibridge.so, the adapter library on the
 # emulated USB adapter, it updates the simulated module over USB.
-add_executable(loader-demo ${CMAKE_CURRENT_LIST_DIR}/Loader.cpp)
+add_executable(loader-demo ${qt_front}/Loader.cpp)
 target_link_libraries(loader-demo PRIVATE loader_window morvane_platform)
 set_target_properties(loader-demo PROPERTIES OUTPUT_NAME loader
                       RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/demo)

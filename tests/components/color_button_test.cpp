@@ -316,6 +316,31 @@ TEST_F(ButtonFace, StatesPaintTheirBevelFillAndCaption) {
   }
 }
 
+// The bevel's arcs: c1 and c2 (or c3) drawn 2 pixels wide, then c4 and c3 (or c2) 1 pixel wide
+// on the same ellipse, so each wide arc keeps one pixel outside the narrow one.
+TEST_F(ButtonFace, BevelArcsAreTwoPixelsThenOnePixelWide) {
+  const BevelColors up = BevelColorsFor(clNavy, false);
+  struct Column {
+    int x;
+    int y;
+    TColor expected[2];  // at y and y + 1
+  };
+  const Column columns[] = {
+      {36, 1, {up.c1, up.c4}},   // top middle: upper-left half
+      {10, 4, {up.c1, up.c4}},   // upper left
+      {36, 21, {up.c2, up.c3}},  // bottom middle: lower-right half
+      {60, 4, {up.c2, up.c3}},   // upper right, past the point where the halves meet
+  };
+  const QImage face = Face();
+  for (const Column& c : columns) {
+    SCOPED_TRACE(c.x * 100 + c.y);
+    EXPECT_EQ(PixelAt(face, c.x, c.y - 1), RgbOf(c.y < 12 ? clGreen : clNavy));
+    EXPECT_EQ(PixelAt(face, c.x, c.y), RgbOf(c.expected[0]));
+    EXPECT_EQ(PixelAt(face, c.x, c.y + 1), RgbOf(c.expected[1]));
+    EXPECT_EQ(PixelAt(face, c.x, c.y + 2), RgbOf(c.y < 12 ? clNavy : clGreen));
+  }
+}
+
 TEST_F(ButtonFace, LatchedFaceIsDitheredAndShiftedInwards) {
   button_->SetGroupIndex(1);
   button_->SetDown(true);

@@ -257,6 +257,10 @@ TEST(MainWindowTimer, RunsEvery100MsFromCreation) {
   TMainLoaderForm form(bare.link, bare.host, *bare.profile, small.View());
   EXPECT_TRUE(form.Timer1->isActive());
   EXPECT_EQ(form.Timer1->interval(), 100);
+  // The running timer itself lowers the countdown: 250 reaches 0 after three of its ticks
+  // (the wait ends on the value, its bound only stops a broken connection from hanging).
+  bare.link.TimeoutCountdown = 250;
+  EXPECT_TRUE(QTest::qWaitFor([&] { return bare.link.TimeoutCountdown == 0; }, 10000));
 }
 
 // --- Creation, settings, closing
@@ -388,6 +392,10 @@ TEST(MainWindowPosition, StoredWhenOnScreenElseCentred) {
       {"[Desktop]\nLeft=5000\nTop=30\n", true, {}},
       {"[Desktop]\nLeft=40\nTop=-400\n", true, {}},
       {"[Desktop]\nLeft=-3000\nTop=-3000\n", true, {}},
+      // The title bar's middle of a window this far out is past the integer range.
+      {"[Desktop]\nLeft=2147483647\nTop=2147483647\n", true, {}},
+      {"[Desktop]\nLeft=2147483600\nTop=30\n", true, {}},
+      {"[Desktop]\nLeft=-2147483648\nTop=-2147483648\n", true, {}},
   };
   for (const Case& c : cases) {
     SmallImage small;

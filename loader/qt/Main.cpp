@@ -13,6 +13,7 @@
 #include "Options.h"
 #include "Update.h"
 #include "form_look.h"
+#include "main_form.h"
 #include "msgunit.h"
 #include "settings.h"
 
@@ -20,12 +21,11 @@ TMainLoaderForm* MainLoaderForm = nullptr;
 
 namespace {
 
-constexpr QSize kClientSize(369, 191);
-constexpr const char* kLayoutTitle = "Morvane Update";
-constexpr const char* kInternalUseLine = "Nur für interne Verwendung !";
-constexpr int kStatusLineRightEdge = 361;
-constexpr int kStatusLineTop = 152;
-constexpr int kTimerIntervalMs = 100;
+using namespace main_form;
+
+QRect Place(const ControlPlace& p) {
+  return QRect(p.left, p.top, p.width, p.height);
+}
 
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption, int left, int top) {
   auto* label = new QLabel(caption, parent);
@@ -37,12 +37,6 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption, int
 }
 
 }  // namespace
-
-std::string MainWindowCaption(std::string_view makerNotice) {
-  std::string caption = "Morvane Loader XP USB";
-  if (!makerNotice.empty()) caption.append(" ").append(makerNotice);
-  return caption;
-}
 
 TMainLoaderForm::TMainLoaderForm(ModuleLink& link, platform::Host& application,
                                  platform::PrivateProfile& profile, const UpdateImage& image,
@@ -57,27 +51,26 @@ TMainLoaderForm::TMainLoaderForm(ModuleLink& link, platform::Host& application,
   setObjectName("MainLoaderForm");
   setWindowTitle(QString::fromStdString(MainWindowCaption(MakerNotice)));
   ApplyFormLook(*this);
-  setFixedSize(kClientSize);
+  setFixedSize(kClientSize.Width, kClientSize.Height);
   setFocusPolicy(Qt::StrongFocus);
 
   DfGradient1 = new TDfGradient(this);
   DfGradient1->setObjectName("DfGradient1");
-  DfGradient1->setGeometry(2, 16, 369, 161);
+  DfGradient1->setGeometry(Place(kDfGradient1));
   ApplyGradientLook(*DfGradient1);
 
   Label5 = new QLabel(kLayoutTitle, this);
   Label5->setObjectName("Label5");
   Label5->setTextFormat(Qt::PlainText);
-  Label5->setGeometry(16, 12, 345, 32);
+  Label5->setGeometry(Place(kLabel5));
   Label5->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-  Label5->setFont(FormFont("Arial", 27, true));
+  Label5->setFont(FormFont(kLabel5Font));
 
   Label3 = new QLabel(this);
-  Label3->setFont(FormFont("Arial", 11, false));
+  Label3->setFont(FormFont(kLabel3Font));
   Label3->setObjectName("Label3");
   Label3->setTextFormat(Qt::PlainText);
-  Label3->setText(QString::fromStdString("Infos at " + std::string(MakerWebAddress)));
-  Label3->move(124, 40);
+  Label3->move(kLabel3.X, kLabel3.Y);
   Label3->adjustSize();
 
   Label7 = MakeLabel(this, "Label7", QString(), 0, 0);
@@ -85,40 +78,42 @@ TMainLoaderForm::TMainLoaderForm(ModuleLink& link, platform::Host& application,
 
   Color95Button1 = new TColor95Button(this);
   Color95Button1->setObjectName("Color95Button1");
-  Color95Button1->setGeometry(8, 56, 73, 25);
-  ApplyButtonLook(*Color95Button1, "Optionen", DefaultFormFont());
+  Color95Button1->setGeometry(Place(kColor95Button1));
+  ApplyButtonLook(*Color95Button1, kOptionsCaption, kDefaultFormFont);
   Color95Button1->OnClick = [this] { Color95Button1Click(); };
 
   Button1 = new TColor95Button(this);
   Button1->setObjectName("Button1");
-  Button1->setGeometry(64, 72, 273, 49);
-  ApplyButtonLook(*Button1, "Start Update", FormFont("Arial", 19, true));
+  Button1->setGeometry(Place(kButton1));
+  ApplyButtonLook(*Button1, kStartCaption, kButton1Font);
   Button1->OnClick = [this] { Button1Click(); };
 
   Color95Button2 = new TColor95Button(this);
   Color95Button2->setObjectName("Color95Button2");
-  Color95Button2->setGeometry(8, 112, 73, 25);
-  ApplyButtonLook(*Color95Button2, "Exit", DefaultFormFont());
+  Color95Button2->setGeometry(Place(kColor95Button2));
+  ApplyButtonLook(*Color95Button2, kExitCaption, kDefaultFormFont);
   Color95Button2->OnClick = [this] { Color95Button2Click(); };
 
-  Label6 = MakeLabel(this, "Label6", QString(), kStatusLineRightEdge, kStatusLineTop);
+  Label6 = MakeLabel(this, "Label6", QString(), kLabel6Right, kLabel6Top);
   Label6->setAlignment(Qt::AlignRight | Qt::AlignTop);
 
   Label2 = new QLabel(this);
   Label2->setObjectName("Label2");
   Label2->setTextFormat(Qt::PlainText);
-  Label2->setFont(FormFont("Arial", 11, true));
-  Label2->move(16, 154);
+  Label2->setFont(FormFont(kLabel2Font));
+  Label2->move(kLabel2.X, kLabel2.Y);
   Label2->adjustSize();
 
-  Fortschritt = MakeLabel(this, "Fortschritt", "Fortschritt:", 16, 170);
+  Fortschritt = MakeLabel(this, "Fortschritt", kProgressCaption, kFortschritt.X, kFortschritt.Y);
 
   ProgressBar1 = new TGauge(this);
   ProgressBar1->setObjectName("ProgressBar1");
-  ProgressBar1->setGeometry(88, 170, 273, 13);
-  ProgressBar1->SetBorderStyle(bsNone);
-  ProgressBar1->SetForeColor(clGold);
-  ProgressBar1->SetBackColor(clNavy);
+  ProgressBar1->setGeometry(Place(kProgressBar1));
+  ProgressBar1->SetKind(kProgressBar1Look.kind);
+  ProgressBar1->SetShowText(kProgressBar1Look.show_text);
+  ProgressBar1->SetBorderStyle(kProgressBar1Look.border_style);
+  ProgressBar1->SetForeColor(kProgressBar1Look.fore_color);
+  ProgressBar1->SetBackColor(kProgressBar1Look.back_color);
   ProgressBar1->SetFont(font());
 
   Label1 = MakeLabel(this, "Label1", QString(), 0, 0);
@@ -127,7 +122,7 @@ TMainLoaderForm::TMainLoaderForm(ModuleLink& link, platform::Host& application,
 
   Timer1 = new QTimer(this);
   Timer1->setObjectName("Timer1");
-  Timer1->setInterval(kTimerIntervalMs);
+  Timer1->setInterval(kTimer1IntervalMs);
   connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
   Timer1->start();
 
@@ -146,18 +141,15 @@ void TMainLoaderForm::SetDialogs(TOptForm* options, TMessageForm* messages) {
 void TMainLoaderForm::FormCreate() {
   link_.IOBase = 800;
   Label4->hide();
-  const HeaderTexts header =
-      MainWindowHeader(ImageTitle, ImageVendor, ImageNote, PublicBuild, kLayoutTitle);
-  Label5->setText(QString::fromStdString(header.title));
-  if (header.cornerVisible) {
-    Label7->setText(QString::fromStdString(header.cornerLabel));
+  const MainWindowTexts texts = MainTexts();
+  Label5->setText(QString::fromStdString(texts.title));
+  if (texts.cornerVisible) {
+    Label7->setText(QString::fromStdString(texts.corner));
     Label7->adjustSize();
     Label7->show();
   }
-  if (header.internalBuildLine) {
-    Label3->setText(QString::fromUtf8(kInternalUseLine));
-    Label3->adjustSize();
-  }
+  Label3->setText(QString::fromStdString(texts.webLine));
+  Label3->adjustSize();
 }
 
 QPoint TMainLoaderForm::CentredPosition() const {
@@ -169,19 +161,15 @@ QPoint TMainLoaderForm::CentredPosition() const {
          QPoint((area.width() - outer.width()) / 2, (area.height() - outer.height()) / 2);
 }
 
-bool TMainLoaderForm::OnScreen(QPoint position) const {
-  // The middle of the title bar must lie on a screen, so that the user can reach the window.
-  const QPoint grip = position + QPoint(frameGeometry().width() / 2, 8);
-  return QGuiApplication::screenAt(grip) != nullptr;
-}
-
 void TMainLoaderForm::FormShow() {
   // The window opens at its stored position when that lies on a screen, else centred.
   const QPoint centred = CentredPosition();
   const WindowPosition stored = LoadWindowPosition(profile_, {centred.x(), centred.y()});
   LoadLinkSettings(link_, profile_);
-  const QPoint wanted(stored.left, stored.top);
-  move(OnScreen(wanted) ? wanted : centred);
+  const WindowPosition at = ChooseMainWindowPosition(
+      stored, {centred.x(), centred.y()}, frameGeometry().width(),
+      [](TPoint grip) { return QGuiApplication::screenAt(QPoint(grip.X, grip.Y)) != nullptr; });
+  move(at.left, at.top);
 }
 
 void TMainLoaderForm::FormClose() {
@@ -213,7 +201,7 @@ void TMainLoaderForm::Timer1Timer() {
 void TMainLoaderForm::SetStatusLine(const std::string& text) {
   Label6->setText(QString::fromStdString(text));
   Label6->adjustSize();
-  Label6->move(kStatusLineRightEdge - Label6->width(), kStatusLineTop);
+  Label6->move(kLabel6Right - Label6->width(), kLabel6Top);
 }
 
 void TMainLoaderForm::SetGauge(int percent) {
@@ -259,7 +247,8 @@ void TMainLoaderForm::closeEvent(QCloseEvent* event) {
 void TMainLoaderForm::keyPressEvent(QKeyEvent* event) {
   const int key = event->key();
   if (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter) {
-    if (Button1->isEnabled() && !running_) Button1Click();
+    const int character = key == Qt::Key_Space ? ' ' : '\r';
+    if (MainKeyStartsUpdate(character, Button1->isEnabled(), running_)) Button1Click();
     event->accept();
     return;
   }

@@ -6,13 +6,17 @@
 #include "ColorBtns.h"
 #include "Gradient.h"
 #include "form_look.h"
+#include "message_form.h"
 #include "qt_host.h"
 
 TMessageForm* MessageForm = nullptr;
 
 namespace {
-constexpr QPoint kScreenPosition(304, 292);
-constexpr QSize kClientSize(416, 132);
+using namespace message_form;
+
+QRect Place(const ControlPlace& p) {
+  return QRect(p.left, p.top, p.width, p.height);
+}
 }  // namespace
 
 TMessageForm::TMessageForm(QWidget* parent)
@@ -20,10 +24,10 @@ TMessageForm::TMessageForm(QWidget* parent)
                           Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint) {
   setObjectName("MessageForm");
-  setWindowTitle("Meldung");
+  setWindowTitle(kLayoutCaption);
   ApplyFormLook(*this);
-  setFixedSize(kClientSize);
-  move(kScreenPosition);
+  setFixedSize(kClientSize.Width, kClientSize.Height);
+  move(kScreenPosition.X, kScreenPosition.Y);
   setModal(true);
   setFocusPolicy(Qt::StrongFocus);
 
@@ -34,15 +38,15 @@ TMessageForm::TMessageForm(QWidget* parent)
 
   Label1 = new QLabel(this);
   Label1->setObjectName("Label1");
-  Label1->setGeometry(16, 16, 385, 57);
+  Label1->setGeometry(Place(kLabel1));
   Label1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   Label1->setWordWrap(true);
   Label1->setTextFormat(Qt::PlainText);
 
   Button1 = new TColor95Button(this);
   Button1->setObjectName("Button1");
-  Button1->setGeometry(152, 85, 113, 33);
-  ApplyButtonLook(*Button1, "OK", DefaultFormFont());
+  Button1->setGeometry(Place(message_form::kButton1));
+  ApplyButtonLook(*Button1, kButton1Caption, kDefaultFormFont);
   Button1->OnClick = [this] { Button1Click(); };
 }
 
@@ -57,18 +61,20 @@ void TMessageForm::Button1Click() {
 }
 
 void TMessageForm::keyPressEvent(QKeyEvent* event) {
-  switch (event->key()) {
-    case Qt::Key_Space:
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-      Button1Click();
-      break;
-    case Qt::Key_Escape:
-      done(QDialog::Rejected);
-      break;
-    default:
-      event->ignore();  // other keys are ignored
-      return;
+  const int key = event->key();
+  const int character = key == Qt::Key_Space                            ? ' '
+                        : key == Qt::Key_Return || key == Qt::Key_Enter ? '\r'
+                        : key == Qt::Key_Escape                         ? 27
+                                                                        : 0;
+  if (!MessageKeyCloses(character)) {
+    event->ignore();  // other keys are ignored
+    return;
+  }
+  // Escape closes as the close box does; Space and Enter as "OK".
+  if (character == 27) {
+    done(QDialog::Rejected);
+  } else {
+    Button1Click();
   }
   event->accept();
 }

@@ -14,15 +14,26 @@
 #include "ColorBtns.h"
 #include "Gradient.h"
 #include "form_look.h"
-#include "hex.h"
+#include "options_form.h"
 
 TOptForm* OptForm = nullptr;
 
 namespace {
 
-constexpr QSize kClientSize(273, 204);
-constexpr const char* kAddressWarning = "Die IO-Adresse ist möglicherweise unzulässig !";
-constexpr const char* kWarningTitle = "Warnung";
+using namespace options_form;
+
+QRect Place(const ControlPlace& p) {
+  return QRect(p.left, p.top, p.width, p.height);
+}
+
+QString Text(const char* utf8) {
+  return QString::fromUtf8(utf8);
+}
+
+OptionsValues ValuesOf(const TOptForm& form) {
+  return OptionsValues{form.CheckBox1->isChecked(), form.CheckBox2->isChecked(),
+                       form.CheckBox3->isChecked(), form.ComboBox1->currentText().toStdString()};
+}
 
 }  // namespace
 
@@ -73,9 +84,9 @@ TOptForm::TOptForm(platform::Host& system, QWidget* parent)
                           Qt::WindowCloseButtonHint),
       system_(system) {
   setObjectName("OptForm");
-  setWindowTitle("Optionen");
+  setWindowTitle(Text(kCaption));
   ApplyFormLook(*this);
-  setFixedSize(kClientSize);
+  setFixedSize(kClientSize.Width, kClientSize.Height);
   setModal(true);
 
   DfGradient1 = new TDfGradient(this);
@@ -85,38 +96,38 @@ TOptForm::TOptForm(platform::Host& system, QWidget* parent)
 
   Panel1 = new QFrame(this);
   Panel1->setObjectName("Panel1");
-  Panel1->setGeometry(16, 24, 241, 113);
+  Panel1->setGeometry(Place(kPanel1));
   Panel1->setFrameShape(QFrame::NoFrame);
   Panel1->setAutoFillBackground(true);
 
-  CheckBox3 = new CaptionLeftCheckBox(QString::fromUtf8("Gerätetreiber benutzen"), Panel1);
+  CheckBox3 = new CaptionLeftCheckBox(Text(kCheckBox3Caption), Panel1);
   CheckBox3->setObjectName("CheckBox3");
-  CheckBox3->setGeometry(8, 8, 225, 17);
+  CheckBox3->setGeometry(Place(kCheckBox3));
   CheckBox3->setMouseTracking(true);  // its rule also runs on mouse movement
 
-  Label1 = new QLabel("PCMCIA IO-Adresse:", Panel1);
+  Label1 = new QLabel(Text(kLabel1Caption), Panel1);
   Label1->setObjectName("Label1");
-  Label1->setGeometry(9, 38, 117, 13);
+  Label1->setGeometry(Place(kLabel1));
 
-  CheckBox1 = new CaptionLeftCheckBox("Automatisch", Panel1);
+  CheckBox1 = new CaptionLeftCheckBox(Text(kCheckBox1Caption), Panel1);
   CheckBox1->setObjectName("CheckBox1");
-  CheckBox1->setGeometry(8, 56, 97, 17);
+  CheckBox1->setGeometry(Place(kCheckBox1));
 
   ComboBox1 = new QComboBox(Panel1);
   ComboBox1->setObjectName("ComboBox1");
-  ComboBox1->setGeometry(136, 52, 97, 21);
+  ComboBox1->setGeometry(Place(kComboBox1));
   ComboBox1->setEditable(true);
   ComboBox1->setInsertPolicy(QComboBox::NoInsert);
-  ComboBox1->addItems({"0300", "0320", "0340", "0360", "0380"});
+  for (const char* address : kAddresses) ComboBox1->addItem(Text(address));
 
-  CheckBox2 = new CaptionLeftCheckBox("SCM ISA-Swapbox Modus", Panel1);
+  CheckBox2 = new CaptionLeftCheckBox(Text(kCheckBox2Caption), Panel1);
   CheckBox2->setObjectName("CheckBox2");
-  CheckBox2->setGeometry(8, 88, 225, 17);
+  CheckBox2->setGeometry(Place(kCheckBox2));
 
   Button1 = new TColor95Button(this);
   Button1->setObjectName("Button1");
-  Button1->setGeometry(80, 152, 113, 33);
-  ApplyButtonLook(*Button1, "OK", DefaultFormFont());
+  Button1->setGeometry(Place(options_form::kButton1));
+  ApplyButtonLook(*Button1, kButton1Caption, kDefaultFormFont);
   Button1->OnClick = [this] { Button1Click(); };
 
   // Tab order: "Automatisch", the address, "Gerätetreiber benutzen", "SCM ISA-Swapbox Modus".
@@ -135,17 +146,15 @@ TOptForm::TOptForm(platform::Host& system, QWidget* parent)
 }
 
 void TOptForm::LoadFrom(const ModuleLink& link) {
-  CheckBox1->setChecked(link.AutoProbe);
-  CheckBox2->setChecked(link.SwapboxMode);
-  CheckBox3->setChecked(link.UseDriver);
-  ComboBox1->setEditText(QString::fromStdString(HexDigits(link.IOBaseSetting, 4)));
+  const OptionsValues values = OptionsValuesOf(link);
+  CheckBox1->setChecked(values.checkBox1);
+  CheckBox2->setChecked(values.checkBox2);
+  CheckBox3->setChecked(values.checkBox3);
+  ComboBox1->setEditText(QString::fromStdString(values.comboBox1));
 }
 
 void TOptForm::StoreInto(ModuleLink& link) const {
-  link.AutoProbe = CheckBox1->isChecked();
-  link.SwapboxMode = CheckBox2->isChecked();
-  link.UseDriver = CheckBox3->isChecked();
-  link.IOBaseSetting = static_cast<std::uint16_t>(HexValue(ComboBox1->currentText().toStdString()));
+  StoreOptionsValues(ValuesOf(*this), link);
 }
 
 bool TOptForm::Edit(ModuleLink& link) {
@@ -156,23 +165,21 @@ bool TOptForm::Edit(ModuleLink& link) {
 }
 
 void TOptForm::CheckBox1Rule() {
-  ComboBox1->setEnabled(!CheckBox1->isChecked());
+  ComboBox1->setEnabled(ComboBox1EnabledByCheckBox1(CheckBox1->isChecked()));
 }
 
 void TOptForm::CheckBox3Rule() {
-  const bool driver = CheckBox3->isChecked();
-  CheckBox1->setEnabled(!driver);
-  Label1->setEnabled(!driver);
-  ComboBox1->setEnabled(!driver && !CheckBox1->isChecked());
+  const CheckBox3Enabling enabling =
+      ::CheckBox3Rule(CheckBox3->isChecked(), CheckBox1->isChecked());
+  CheckBox1->setEnabled(enabling.checkBox1);
+  Label1->setEnabled(enabling.label1);
+  ComboBox1->setEnabled(enabling.comboBox1);
 }
 
 void TOptForm::Button1Click() {
-  if (!CheckBox1->isChecked()) {
-    const std::int32_t address = HexValue(ComboBox1->currentText().toStdString());
-    // Below 0x300, above 0x380 or not a hexadecimal number at all (-1).
-    if (static_cast<std::uint32_t>(address) - 768u >= 129u) {
-      system_.ShowSystemMessage(kAddressWarning, kWarningTitle, true);
-    }
+  const OptionsValues values = ValuesOf(*this);
+  if (AddressNeedsWarning(values.checkBox1, values.comboBox1)) {
+    system_.ShowSystemMessage(kAddressWarning, kWarningTitle, true);
   }
   done(QDialog::Accepted);
 }
@@ -190,17 +197,21 @@ void TOptForm::showEvent(QShowEvent* event) {
 }
 
 bool TOptForm::FormKeyPress(QKeyEvent* event) {
-  switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
+  const int key = event->key();
+  const int character = key == Qt::Key_Return || key == Qt::Key_Enter ? '\r'
+                        : key == Qt::Key_Escape                       ? 27
+                                                                      : 0;
+  switch (OptionsDialogKey(character)) {
+    case DialogKey::kOk:
       Button1Click();
       return true;
-    case Qt::Key_Escape:
+    case DialogKey::kCancel:
       done(QDialog::Rejected);
       return true;
-    default:
-      return false;
+    case DialogKey::kNone:
+      break;
   }
+  return false;
 }
 
 void TOptForm::keyPressEvent(QKeyEvent* event) {

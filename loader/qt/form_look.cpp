@@ -13,18 +13,20 @@ void InstallFontSubstitutes() {
   QFont::insertSubstitution("Arial", "Liberation Sans");
 }
 
-QFont FormFont(const QString& family, int pixels, bool bold) {
-  QFont font(family);
-  font.setPixelSize(pixels);
-  font.setBold(bold);
+QFont FormFont(const FontSpec& spec) {
+  QFont font(QString::fromUtf8(spec.family));
+  font.setPixelSize(spec.pixels);
+  font.setBold(spec.bold);
   return font;
 }
 
 QFont DefaultFormFont() {
-  return FormFont("MS Sans Serif", 11, true);
+  return FormFont(kDefaultFormFont);
 }
 
 void ApplyFormLook(QWidget& form) {
+  const QColor kFormNavy = ToQColor(kFormBackground);
+  const QColor kFormGold = ToQColor(kFormText);
   QPalette palette = form.palette();
   for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
     palette.setColor(group, QPalette::Window, kFormNavy);
@@ -48,24 +50,16 @@ void ApplyFormLook(QWidget& form) {
 }
 
 void ApplyGradientLook(TDfGradient& gradient) {
-  TGradient& look = gradient.Gradient();
-  look.SetGradientStyle(gsLine);
-  look.SetLineSize(1);
-  look.SetColor1(clNavy);
-  look.SetColor2(clWhite);
-  look.SetColor3(clNavy);
-  look.SetColor4(clWhite);
-  look.SetColor5(clNavy);
-  look.SetColorCount(2);
-  look.SetLineDirection(diHorizonal);
+  ApplyFormGradientLook(gradient.Gradient());
 }
 
-void ApplyButtonLook(TColor95Button& button, const QString& caption, const QFont& font) {
-  button.SetCaption(caption);
-  button.SetStyle(bsEllipse);
-  button.SetColor(clNavy);
-  button.SetLayout(blGlyphBottom);
-  button.SetOptions(boShowMouseFocus | boDitherPattern);
-  button.SetFont(font);
-  button.SetFontColor(clGold);
+void ApplyButtonLook(TColor95Button& button, const char* caption, const FontSpec& font) {
+  const ColorButtonLook look = FormButtonLook(caption);
+  button.SetCaption(QString::fromStdString(look.caption));
+  button.SetStyle(look.style);
+  button.SetColor(look.color);
+  button.SetLayout(look.layout);
+  button.SetOptions(look.options);
+  button.SetFont(FormFont(font));
+  button.SetFontColor(look.font_color);
 }

@@ -8,6 +8,7 @@
 
 #include "Datas.h"
 #include "host.h"
+#include "main_form.h"
 #include "pcmcia.h"
 #include "private_profile.h"
 #include "update_view.h"
@@ -71,7 +72,6 @@ class TMainLoaderForm : public QWidget, public UpdateView {
   void keyPressEvent(QKeyEvent* event) override;  // FormKeyPress
 
  private:
-  bool OnScreen(QPoint position) const;
   QPoint CentredPosition() const;
 
   ModuleLink& link_;
@@ -84,9 +84,6 @@ class TMainLoaderForm : public QWidget, public UpdateView {
   bool running_ = false;
   bool closed_ = false;
 };
-
-// Caption of the main window: "Morvane Loader XP USB" and the maker's notice.
-std::string MainWindowCaption(std::string_view makerNotice);
 
 // The program's main window (created at start-up).
 extern TMainLoaderForm* MainLoaderForm;

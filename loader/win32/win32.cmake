@@ -1,0 +1,1 @@
+# The Win32 window program (loader.exe).
