@@ -59,7 +59,7 @@ class Canvas {
   // Size of a caption, whose "&" marks the accelerator letter and is not drawn.
   virtual TSize CaptionExtent(std::string_view caption) = 0;
   // Writes a text with its top-left corner at `at`, transparently, cut to `clip`.
-  virtual void TextOut(TPoint at, std::string_view text, TColor color, const TRect& clip) = 0;
+  virtual void WriteText(TPoint at, std::string_view text, TColor color, const TRect& clip) = 0;
   // Writes a caption centred in `bounds` on one line, transparently, its accelerator letter
   // underlined.
   virtual void DrawCaption(const TRect& bounds, std::string_view caption, TColor color) = 0;

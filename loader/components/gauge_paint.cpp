@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <limits>
 #include <memory>
 
@@ -52,7 +53,7 @@ void DrawKind(Canvas& overlay, const TRect& paint, const GaugeLook& look, int pe
       overlay.Pie(disc, 0, 180, look.back_color, clBlack);
       const double cx = disc.Left + (disc.Width() - 1) / 2.0;
       const double cy = disc.Top + (disc.Height() - 1) / 2.0;
-      const double angle = (180.0 - percent * 1.8) * M_PI / 180.0;
+      const double angle = (180.0 - percent * 1.8) * std::numbers::pi / 180.0;
       const TPoint centre{static_cast<int>(std::lround(cx)), static_cast<int>(std::lround(cy))};
       const TPoint tip{
           static_cast<int>(std::lround(cx + std::cos(angle) * (disc.Width() - 1) / 2)),
@@ -123,6 +124,6 @@ void PaintGauge(Canvas& canvas, const GaugeLook& look, int percent) {
   const TSize extent = text->TextExtent(label);
   const int x = (paint.Right - paint.Left + 1 - extent.Width) / 2;
   const int y = (paint.Bottom - paint.Top + 1 - extent.Height) / 2;
-  text->TextOut(TPoint{x, y}, label, clWhite, paint);
+  text->WriteText(TPoint{x, y}, label, clWhite, paint);
   canvas.XorDraw(*text);
 }

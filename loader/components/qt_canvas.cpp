@@ -167,7 +167,7 @@ TSize QtCanvas::CaptionExtent(std::string_view caption) {
   return TSize{size.width(), size.height()};
 }
 
-void QtCanvas::TextOut(TPoint at, std::string_view text, TColor color, const TRect& clip) {
+void QtCanvas::WriteText(TPoint at, std::string_view text, TColor color, const TRect& clip) {
   painter_->save();
   painter_->setClipRect(ToQRect(clip));
   painter_->setPen(ToQColor(color));

@@ -47,7 +47,7 @@ class QtCanvas final : public Canvas {
   void XorDraw(const Canvas& bitmap) override;
   TSize TextExtent(std::string_view text) override;
   TSize CaptionExtent(std::string_view caption) override;
-  void TextOut(TPoint at, std::string_view text, TColor color, const TRect& clip) override;
+  void WriteText(TPoint at, std::string_view text, TColor color, const TRect& clip) override;
   void DrawCaption(const TRect& bounds, std::string_view caption, TColor color) override;
 
  private:

@@ -1,0 +1,308 @@
+// Drives loader.exe under Wine the way a user would, by posting messages to its windows, and
+// saves pictures of its three windows as PNG files.
+//
+//   loader_window_driver.exe LOADER.EXE STANDIN-CIBRIDGE.DLL WORK-FOLDER SCREENSHOT-FOLDER
+//
+// 1. Starts loader.exe from WORK-FOLDER (no adapter library beside it yet) and checks the main
+//    window's client size, the application window's title and the main window's owner.
+// 2. "Start Update": the driver transport finds no device; the message dialog shows "Fehler";
+//    its picture is taken and Escape closes it.
+// 3. "Optionen": the dialog's picture, "Gerätetreiber benutzen" unticked, "OK".
+// 4. The stand-in adapter library is put beside the program; "Start Update" (Space) runs the
+//    whole update to "Ready" at 100 %; the main window's picture is taken.
+// 5. The close box ends the program; UseDevice=0 then stands in Morvane.ini.
+// Prints one line per check; the exit status is the number of failed checks (2 for a broken
+// set-up).
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+int failures = 0;
+
+void Check(bool ok, const std::string& what) {
+  std::printf("%s: %s\n", ok ? "ok" : "FAILED", what.c_str());
+  std::fflush(stdout);
+  if (!ok) ++failures;
+}
+
+// Waits up to `ms` for `condition`, pumping this thread's messages.
+template <typename F>
+bool WaitFor(F condition, DWORD ms) {
+  const DWORD start = GetTickCount();
+  while (!condition()) {
+    if (GetTickCount() - start > ms) return false;
+    Sleep(50);
+  }
+  return true;
+}
+
+HWND VisibleWindow(const char* window_class, DWORD process) {
+  HWND found = nullptr;
+  struct Search {
+    const char* window_class;
+    DWORD process;
+    HWND* found;
+  } search{window_class, process, &found};
+  EnumWindows(
+      [](HWND window, LPARAM l) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(l);
+        char name[64] = {};
+        GetClassNameA(window, name, sizeof(name));
+        DWORD owner_process = 0;
+        GetWindowThreadProcessId(window, &owner_process);
+        if (owner_process == s->process && std::string(name) == s->window_class &&
+            IsWindowVisible(window)) {
+          *s->found = window;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return found;
+}
+
+SIZE ClientSize(HWND window) {
+  RECT r{};
+  GetClientRect(window, &r);
+  return SIZE{r.right - r.left, r.bottom - r.top};
+}
+
+void Click(HWND window, int x, int y) {
+  PostMessageA(window, WM_MOUSEMOVE, 0, MAKELPARAM(x, y));
+  PostMessageA(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
+  PostMessageA(window, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
+}
+
+// --- PNG without compression (stored deflate blocks) -----------------------------------------
+
+std::uint32_t Crc(const std::uint8_t* data, std::size_t n, std::uint32_t crc = 0) {
+  crc = ~crc;
+  for (std::size_t i = 0; i < n; ++i) {
+    crc ^= data[i];
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
+void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(v >> shift));
+}
+
+void Chunk(std::vector<std::uint8_t>& png, const char* type,
+           const std::vector<std::uint8_t>& data) {
+  Put32(png, static_cast<std::uint32_t>(data.size()));
+  std::vector<std::uint8_t> body(type, type + 4);
+  body.insert(body.end(), data.begin(), data.end());
+  png.insert(png.end(), body.begin(), body.end());
+  Put32(png, Crc(body.data(), body.size()));
+}
+
+bool WritePng(const std::string& path, int w, int h, const std::vector<std::uint32_t>& rgb) {
+  std::vector<std::uint8_t> raw;
+  for (int y = 0; y < h; ++y) {
+    raw.push_back(0);
+    for (int x = 0; x < w; ++x) {
+      const std::uint32_t p = rgb[static_cast<std::size_t>(y * w + x)];
+      raw.push_back(static_cast<std::uint8_t>(p >> 16));
+      raw.push_back(static_cast<std::uint8_t>(p >> 8));
+      raw.push_back(static_cast<std::uint8_t>(p));
+    }
+  }
+  std::vector<std::uint8_t> z{0x78, 0x01};
+  std::uint32_t a = 1, b = 0;
+  for (std::uint8_t c : raw) {
+    a = (a + c) % 65521;
+    b = (b + a) % 65521;
+  }
+  for (std::size_t at = 0; at < raw.size() || at == 0;) {
+    const std::size_t n = std::min<std::size_t>(65535, raw.size() - at);
+    const bool last = at + n == raw.size();
+    z.push_back(last ? 1 : 0);
+    z.push_back(static_cast<std::uint8_t>(n));
+    z.push_back(static_cast<std::uint8_t>(n >> 8));
+    z.push_back(static_cast<std::uint8_t>(~n));
+    z.push_back(static_cast<std::uint8_t>(~n >> 8));
+    z.insert(z.end(), raw.begin() + static_cast<std::ptrdiff_t>(at),
+             raw.begin() + static_cast<std::ptrdiff_t>(at + n));
+    at += n;
+    if (last) break;
+  }
+  Put32(z, (b << 16) | a);
+  std::vector<std::uint8_t> png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  std::vector<std::uint8_t> header;
+  Put32(header, static_cast<std::uint32_t>(w));
+  Put32(header, static_cast<std::uint32_t>(h));
+  header.insert(header.end(), {8, 2, 0, 0, 0});
+  Chunk(png, "IHDR", header);
+  Chunk(png, "IDAT", z);
+  Chunk(png, "IEND", {});
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  const bool written = std::fwrite(png.data(), 1, png.size(), f) == png.size();
+  return std::fclose(f) == 0 && written;
+}
+
+// The client area of a window as it shows on the screen (the window brought to the front), as
+// 0x00RRGGBB pixels.
+bool Capture(HWND window, const std::string& path) {
+  SetForegroundWindow(window);
+  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  Sleep(500);
+  const SIZE size = ClientSize(window);
+  POINT origin{0, 0};
+  ClientToScreen(window, &origin);
+  const HDC screen = GetDC(nullptr);
+  const HDC dc = CreateCompatibleDC(screen);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = size.cx;
+  info.bmiHeader.biHeight = -size.cy;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  const HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  const HGDIOBJ old = SelectObject(dc, bitmap);
+  const bool copied = BitBlt(dc, 0, 0, size.cx, size.cy, screen, origin.x, origin.y, SRCCOPY) != 0;
+  GdiFlush();
+  const auto* pixels = static_cast<const std::uint32_t*>(bits);
+  std::vector<std::uint32_t> rgb(pixels, pixels + size.cx * size.cy);
+  for (std::uint32_t& p : rgb) p &= 0xFFFFFFu;
+  SelectObject(dc, old);
+  DeleteObject(bitmap);
+  DeleteDC(dc);
+  ReleaseDC(nullptr, screen);
+  return copied && WritePng(path, size.cx, size.cy, rgb);
+}
+
+// The main window's status line and progress, as it answers the status query.
+std::string StatusOf(HWND main_window) {
+  static const UINT query = RegisterWindowMessageA("Morvane.StatusLine");
+  const auto atom = static_cast<ATOM>(SendMessageA(main_window, query, 0, 0));
+  if (atom == 0) return "";
+  char text[128] = {};
+  GlobalGetAtomNameA(atom, text, sizeof(text));
+  GlobalDeleteAtom(atom);
+  return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 5) {
+    std::printf("usage: %s LOADER.EXE STANDIN.DLL WORK-FOLDER SCREENSHOT-FOLDER\n", argv[0]);
+    return 2;
+  }
+  const std::string loader = argv[1];
+  const std::string standin = argv[2];
+  const std::string work = argv[3];
+  const std::string shots = argv[4];
+  const std::string program = work + "\\loader.exe";
+  const std::string library = work + "\\cibridge.dll";
+  CreateDirectoryA(work.c_str(), nullptr);
+  DeleteFileA(library.c_str());
+  if (!CopyFileA(loader.c_str(), program.c_str(), FALSE)) {
+    std::printf("cannot copy %s\n", loader.c_str());
+    return 2;
+  }
+  char windows_folder[MAX_PATH] = {};
+  GetWindowsDirectoryA(windows_folder, MAX_PATH);
+  const std::string ini = std::string(windows_folder) + "\\Morvane.ini";
+  DeleteFileA(ini.c_str());
+
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  std::string command = "\"" + program + "\"";
+  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, work.c_str(),
+                      &startup, &process)) {
+    std::printf("cannot start %s\n", program.c_str());
+    return 2;
+  }
+  const DWORD pid = process.dwProcessId;
+  HWND main_window = nullptr;
+  Check(WaitFor([&] { return (main_window = VisibleWindow("TMainLoaderForm", pid)) != nullptr; },
+                30000),
+        "the main window shows");
+  if (main_window == nullptr) {
+    TerminateProcess(process.hProcess, 1);
+    return 2;
+  }
+  const SIZE main_size = ClientSize(main_window);
+  Check(main_size.cx == 369 && main_size.cy == 191, "main window client 369 x 191 (" +
+                                                        std::to_string(main_size.cx) + " x " +
+                                                        std::to_string(main_size.cy) + ")");
+  const HWND application = GetWindow(main_window, GW_OWNER);
+  char title[128] = {};
+  GetWindowTextA(application, title, sizeof(title));
+  Check(
+      std::string(title) == "Morvane Public-Loader XP USB",
+      "the application window, owner of the main window, is titled \"" + std::string(title) + "\"");
+
+  // 2. A run without adapter library and without driver: the message dialog.
+  Click(main_window, 200, 96);  // "Start Update"
+  HWND message = nullptr;
+  Check(WaitFor([&] { return (message = VisibleWindow("TMessageForm", pid)) != nullptr; }, 60000),
+        "the message dialog shows");
+  if (message != nullptr) {
+    const SIZE s = ClientSize(message);
+    Check(s.cx == 416 && s.cy == 132, "message dialog client 416 x 132");
+    GetWindowTextA(message, title, sizeof(title));
+    Check(std::string(title) == "Fehler", "the message dialog's caption is \"Fehler\"");
+    Sleep(300);
+    Check(Capture(message, shots + "\\windows-message.png"), "windows-message.png saved");
+    PostMessageA(message, WM_CHAR, 27, 0);  // Escape
+    Check(WaitFor([&] { return !IsWindowVisible(message); }, 10000), "Escape closes it");
+  }
+
+  // 3. The options dialog: untick "Gerätetreiber benutzen", "OK".
+  Sleep(500);
+  Click(main_window, 44, 68);  // "Optionen"
+  HWND options = nullptr;
+  Check(WaitFor([&] { return (options = VisibleWindow("TOptForm", pid)) != nullptr; }, 10000),
+        "the options dialog shows");
+  if (options != nullptr) {
+    const SIZE s = ClientSize(options);
+    Check(s.cx == 273 && s.cy == 204, "options dialog client 273 x 204");
+    const HWND driver_box = GetDlgItem(options, 103);
+    Check(SendMessageA(driver_box, BM_GETCHECK, 0, 0) == BST_CHECKED,
+          "\"Ger\xE4tetreiber benutzen\" is ticked by default");
+    Check(!IsWindowEnabled(GetDlgItem(options, 104)), "the address box is disabled");
+    Sleep(300);
+    Check(Capture(options, shots + "\\windows-options.png"), "windows-options.png saved");
+    SendMessageA(driver_box, BM_CLICK, 0, 0);
+    Check(SendMessageA(driver_box, BM_GETCHECK, 0, 0) == BST_UNCHECKED, "unticked");
+    Click(options, 136, 168);  // "OK"
+    Check(WaitFor([&] { return !IsWindowVisible(options); }, 10000), "\"OK\" closes it");
+  }
+
+  // 4. The whole update over the stand-in adapter library.
+  Check(CopyFileA(standin.c_str(), library.c_str(), FALSE) != 0,
+        "the stand-in cibridge.dll beside the program");
+  Sleep(500);
+  PostMessageA(main_window, WM_CHAR, ' ', 0);  // Space starts the update
+  std::string status;
+  const bool ended = WaitFor(
+      [&] {
+        status = StatusOf(main_window);
+        return status.rfind("Ready", 0) == 0 || VisibleWindow("TMessageForm", pid) != nullptr;
+      },
+      600000);
+  Check(ended && status == "Ready|100", "the update ends in \"Ready\" at 100 % (" + status + ")");
+  // Closing is refused while a run is in progress; now it is idle, so the picture is final.
+  Sleep(500);
+  Check(Capture(main_window, shots + "\\windows-main.png"), "windows-main.png saved");
+
+  // 5. The close box ends the program and writes the settings.
+  PostMessageA(main_window, WM_CLOSE, 0, 0);
+  Check(WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0, "the program ends");
+  Check(GetPrivateProfileIntA("Options", "UseDevice", -1, ini.c_str()) == 0,
+        "UseDevice=0 stands in Morvane.ini");
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return failures;
+}
