@@ -1,15 +1,18 @@
 // Drives loader.exe under Wine the way a user would, by posting messages to its windows, and
 // saves pictures of its three windows as PNG files.
 //
-//   loader_window_driver.exe LOADER.EXE STANDIN-CIBRIDGE.DLL WORK-FOLDER SCREENSHOT-FOLDER
+//   loader_window_driver.exe LOADER.EXE CIBRIDGE.DLL WORK-FOLDER SCREENSHOT-FOLDER
+//
+// CIBRIDGE.DLL is the adapter library (its SetupAPI and WinUSB the stand-ins over the emulated
+// adapter, which the caller has installed).
 //
 // 1. Starts loader.exe from WORK-FOLDER (no adapter library beside it yet) and checks the main
 //    window's client size, the application window's title and the main window's owner.
 // 2. "Start Update": the driver transport finds no device; the message dialog shows "Fehler";
 //    its picture is taken and Escape closes it.
 // 3. "Optionen": the dialog's picture, "Gerätetreiber benutzen" unticked, "OK".
-// 4. The stand-in adapter library is put beside the program; "Start Update" (Space) runs the
-//    whole update to "Ready" at 100 %; the main window's picture is taken.
+// 4. The adapter library is put beside the program; "Start Update" (Space) runs the whole
+//    update to "Ready" at 100 %; the main window's picture is taken.
 // 5. The close box ends the program; UseDevice=0 then stands in Morvane.ini.
 // Prints one line per check; the exit status is the number of failed checks (2 for a broken
 // set-up).
@@ -194,11 +197,11 @@ std::string StatusOf(HWND main_window) {
 
 int main(int argc, char** argv) {
   if (argc != 5) {
-    std::printf("usage: %s LOADER.EXE STANDIN.DLL WORK-FOLDER SCREENSHOT-FOLDER\n", argv[0]);
+    std::printf("usage: %s LOADER.EXE CIBRIDGE.DLL WORK-FOLDER SCREENSHOT-FOLDER\n", argv[0]);
     return 2;
   }
   const std::string loader = argv[1];
-  const std::string standin = argv[2];
+  const std::string adapter_library = argv[2];
   const std::string work = argv[3];
   const std::string shots = argv[4];
   const std::string program = work + "\\loader.exe";
@@ -280,9 +283,9 @@ int main(int argc, char** argv) {
     Check(WaitFor([&] { return !IsWindowVisible(options); }, 10000), "\"OK\" closes it");
   }
 
-  // 4. The whole update over the stand-in adapter library.
-  Check(CopyFileA(standin.c_str(), library.c_str(), FALSE) != 0,
-        "the stand-in cibridge.dll beside the program");
+  // 4. The whole update over the adapter library.
+  Check(CopyFileA(adapter_library.c_str(), library.c_str(), FALSE) != 0,
+        "cibridge.dll beside the program");
   Sleep(500);
   PostMessageA(main_window, WM_CHAR, ' ', 0);  // Space starts the update
   std::string status;

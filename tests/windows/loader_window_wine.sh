@@ -1,32 +1,33 @@
 #!/bin/sh
 # The window program under Wine and Xvfb: loader_window_driver.exe starts loader.exe, works its
-# windows like a user and saves their pictures.
+# windows like a user, runs a whole update through cibridge.dll on the stand-ins of SetupAPI and
+# WinUSB, and saves the windows' pictures.
 #
 #   loader_window_wine.sh WINDOWS-TREE SCREENSHOT-FOLDER
 #
-# Exits 77 (skipped, with the reason on the output) when Wine, Xvfb or the x86_64 Windows tree
-# is missing.
+# Runs in the test run's Wine prefix (MORVANE_WINE_PREFIX_FILE, sim/windows/wine-prefix) with the
+# stand-ins of MORVANE_STANDINS (sim/windows/wine-run --standins). Exits 77 (skipped, with the
+# reason on the output) when Wine, Xvfb, the prefix or a file of the x86_64 Windows tree is
+# missing.
 set -u
 tree=$1
 shots=$2
+here=$(dirname "$(readlink -f "$0")")
 skip() { echo "SKIPPED: $*"; exit 77; }
 
-wine=$(command -v wine64 || true)
-[ -n "$wine" ] || [ ! -x /usr/lib/wine/wine64 ] || wine=/usr/lib/wine/wine64
-[ -n "$wine" ] || skip "Wine (wine64) is not installed"
+. "$here/../../sim/windows/wine-env"
+[ -n "$WINE" ] || skip "Wine (wine64) is not installed"
 command -v xvfb-run >/dev/null || skip "xvfb-run (package xvfb) is not installed"
-for file in bin/loader.exe loader-window-test/loader_window_driver.exe loader-window-test/cibridge.dll; do
+for file in bin/loader.exe bin/cibridge.dll loader-window-test/loader_window_driver.exe \
+            standins/setupapi.dll standins/winusb.dll; do
   [ -f "$tree/$file" ] || skip "no x86_64 Windows tree with $file at $tree"
 done
+WINEPREFIX=$(cat "${MORVANE_WINE_PREFIX_FILE:-/nonexistent}" 2>/dev/null || true)
+[ -n "$WINEPREFIX" ] || skip "no Wine prefix for this test run (fixture wine_prefix)"
+export WINEPREFIX MORVANE_STANDINS="$tree/standins"
 
-prefix=$(mktemp -d /tmp/morvane-window-wine.XXXXXX)
-trap 'WINEPREFIX=$prefix "$(dirname "$wine")/wineserver" -k 2>/dev/null; rm -rf "$prefix"' EXIT
-export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+windows_path() { "$WINE" winepath -w "$1" 2>/dev/null | tr -d '\r'; }
 mkdir -p "$shots"
-work=$(WINEPREFIX="$prefix" "$wine" winepath -w "$prefix/drive_c/loader" 2>/dev/null | tr -d '\r')
-[ -n "$work" ] || work='C:\loader'
-xvfb-run -a -s "-screen 0 1024x768x24" "$wine" "$tree/loader-window-test/loader_window_driver.exe" \
-  "$(winepath_of() { "$wine" winepath -w "$1" 2>/dev/null | tr -d '\r'; }; winepath_of "$tree/bin/loader.exe")" \
-  "$("$wine" winepath -w "$tree/loader-window-test/cibridge.dll" 2>/dev/null | tr -d '\r')" \
-  "$work" \
-  "$("$wine" winepath -w "$shots" 2>/dev/null | tr -d '\r')"
+exec xvfb-run -a -s "-screen 0 1024x768x24" "$here/../../sim/windows/wine-run" --standins \
+  "$tree/loader-window-test/loader_window_driver.exe" "$(windows_path "$tree/bin/loader.exe")" \
+  "$(windows_path "$tree/bin/cibridge.dll")" 'C:\loader-window' "$(windows_path "$shots")"
