@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "Datas.h"
+#include "Update.h"
 
 std::string MainWindowCaption(std::string_view makerNotice) {
   std::string caption = "Morvane Loader XP USB";
@@ -34,4 +34,18 @@ WindowPosition ChooseMainWindowPosition(WindowPosition stored, WindowPosition ce
   constexpr std::int64_t kHigh = std::numeric_limits<int>::max();
   if (x < kLow || x > kHigh || y < kLow || y > kHigh) return centred;
   return onScreen(TPoint{static_cast<int>(x), static_cast<int>(y)}) ? stored : centred;
+}
+
+void MainFormUpdate::Run(ModuleLink& link, UpdateView& view, platform::Host& application,
+                         const UpdateImage& image) {
+  if (running_) return;
+  running_ = true;
+  UpdateProcedure procedure(link, view, application, image);
+  procedure.Run();
+  running_ = false;
+}
+
+void MainFormClose(platform::PrivateProfile& profile, WindowPosition position, ModuleLink& link) {
+  SaveSettings(profile, position, link);  // a failure is ignored
+  link.ModuleClose();
 }

@@ -8,9 +8,13 @@
 #include <string>
 #include <string_view>
 
+#include "Datas.h"
 #include "form_layout.h"
 #include "gauge_paint.h"
+#include "host.h"
+#include "pcmcia.h"
 #include "settings.h"
+#include "update_view.h"
 
 namespace main_form {
 
@@ -69,3 +73,20 @@ bool MainKeyStartsUpdate(int character, bool button1Enabled, bool running);
 WindowPosition ChooseMainWindowPosition(WindowPosition stored, WindowPosition centred,
                                         int frameWidth,
                                         const std::function<bool(TPoint)>& onScreen);
+
+// The update behind "Start Update", one at a time: a click or key pumped during a run must not
+// start a second one.
+class MainFormUpdate {
+ public:
+  bool Running() const { return running_; }
+  // Runs one whole update unless one is running already.
+  void Run(ModuleLink& link, UpdateView& view, platform::Host& application,
+           const UpdateImage& image);
+
+ private:
+  bool running_ = false;
+};
+
+// FormClose: writes the settings file with the window's position (a failure is ignored) and
+// closes the link.
+void MainFormClose(platform::PrivateProfile& profile, WindowPosition position, ModuleLink& link);

@@ -173,20 +173,15 @@ void TMainLoaderForm::FormShow() {
 }
 
 void TMainLoaderForm::FormClose() {
-  SaveSettings(profile_, {pos().x(), pos().y()}, link_);  // a failure is ignored
-  link_.ModuleClose();
+  MainFormClose(profile_, {pos().x(), pos().y()}, link_);
 }
 
 void TMainLoaderForm::Button1Click() {
-  if (running_) return;  // never a second run from within the first one's pumping
-  running_ = true;
-  UpdateProcedure procedure(link_, *this, application_, image_);
-  procedure.Run();
-  running_ = false;
+  update_.Run(link_, *this, application_, image_);
 }
 
 void TMainLoaderForm::Color95Button1Click() {
-  if (running_ || options_ == nullptr) return;
+  if (update_.Running() || options_ == nullptr) return;
   options_->Edit(link_);
 }
 
@@ -232,7 +227,7 @@ void TMainLoaderForm::showEvent(QShowEvent* event) {
 }
 
 void TMainLoaderForm::closeEvent(QCloseEvent* event) {
-  if (running_) {
+  if (update_.Running()) {
     // An update in progress is never cut off: the module could be left half programmed.
     event->ignore();
     return;
@@ -248,7 +243,7 @@ void TMainLoaderForm::keyPressEvent(QKeyEvent* event) {
   const int key = event->key();
   if (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter) {
     const int character = key == Qt::Key_Space ? ' ' : '\r';
-    if (MainKeyStartsUpdate(character, Button1->isEnabled(), running_)) Button1Click();
+    if (MainKeyStartsUpdate(character, Button1->isEnabled(), update_.Running())) Button1Click();
     event->accept();
     return;
   }

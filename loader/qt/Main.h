@@ -41,7 +41,7 @@ class TMainLoaderForm : public QWidget, public UpdateView {
   void Color95Button2Click();  // "Exit"
   void Timer1Timer();
 
-  bool UpdateRunning() const { return running_; }
+  bool UpdateRunning() const { return update_.Running(); }
 
   // UpdateView
   void SetStatusLine(const std::string& text) override;
@@ -81,7 +81,7 @@ class TMainLoaderForm : public QWidget, public UpdateView {
   TOptForm* options_ = nullptr;
   TMessageForm* messages_ = nullptr;
   bool shown_ = false;
-  bool running_ = false;
+  MainFormUpdate update_;
   bool closed_ = false;
 };
 

@@ -104,20 +104,15 @@ void TMainLoaderForm::FormShow() {
 void TMainLoaderForm::FormClose() {
   RECT frame;
   GetWindowRect(Handle(), &frame);
-  SaveSettings(profile_, {frame.left, frame.top}, link_);  // a failure is ignored
-  link_.ModuleClose();
+  MainFormClose(profile_, {frame.left, frame.top}, link_);
 }
 
 void TMainLoaderForm::Button1Click() {
-  if (running_) return;  // never a second run from within the first one's pumping
-  running_ = true;
-  UpdateProcedure procedure(link_, *this, application_, image_);
-  procedure.Run();
-  running_ = false;
+  update_.Run(link_, *this, application_, image_);
 }
 
 void TMainLoaderForm::Color95Button1Click() {
-  if (running_ || options_ == nullptr) return;
+  if (update_.Running() || options_ == nullptr) return;
   options_->Edit(link_, Handle());
 }
 
@@ -131,13 +126,13 @@ void TMainLoaderForm::Timer1Timer() {
 
 bool TMainLoaderForm::FormKeyPress(int character) {
   if (character != ' ' && character != '\r') return false;
-  if (MainKeyStartsUpdate(character, Button1->Enabled(), running_)) Button1Click();
+  if (MainKeyStartsUpdate(character, Button1->Enabled(), update_.Running())) Button1Click();
   return true;
 }
 
 void TMainLoaderForm::CloseBox() {
   // An update in progress is never cut off: the module could be left half programmed.
-  if (running_) return;
+  if (update_.Running()) return;
   if (!closed_) {
     closed_ = true;
     FormClose();

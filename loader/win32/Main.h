@@ -68,6 +68,6 @@ class TMainLoaderForm final : public Win32Form, public UpdateView {
   HFONT web_font_;
   HFONT start_font_;
   HFONT label2_font_;
-  bool running_ = false;
+  MainFormUpdate update_;
   bool closed_ = false;
 };
