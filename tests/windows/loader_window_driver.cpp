@@ -44,29 +44,31 @@ bool WaitFor(F condition, DWORD ms) {
   return true;
 }
 
+struct WindowSearch {
+  const char* window_class;
+  DWORD process;
+  HWND found;
+};
+
+BOOL CALLBACK MatchVisibleWindow(HWND window, LPARAM l) {
+  auto* search = reinterpret_cast<WindowSearch*>(l);
+  char name[64] = {};
+  GetClassNameA(window, name, sizeof(name));
+  DWORD owner_process = 0;
+  GetWindowThreadProcessId(window, &owner_process);
+  if (owner_process == search->process && std::string(name) == search->window_class &&
+      IsWindowVisible(window)) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// The visible top-level window of a class in a process, or null.
 HWND VisibleWindow(const char* window_class, DWORD process) {
-  HWND found = nullptr;
-  struct Search {
-    const char* window_class;
-    DWORD process;
-    HWND* found;
-  } search{window_class, process, &found};
-  EnumWindows(
-      [](HWND window, LPARAM l) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(l);
-        char name[64] = {};
-        GetClassNameA(window, name, sizeof(name));
-        DWORD owner_process = 0;
-        GetWindowThreadProcessId(window, &owner_process);
-        if (owner_process == s->process && std::string(name) == s->window_class &&
-            IsWindowVisible(window)) {
-          *s->found = window;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return found;
+  WindowSearch search{window_class, process, nullptr};
+  EnumWindows(&MatchVisibleWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
 }
 
 SIZE ClientSize(HWND window) {
