@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # The window program under Wine and Xvfb: loader_window_driver.exe starts loader.exe, works its
 # windows like a user, runs a whole update through cibridge.dll on the stand-ins of SetupAPI and
 # WinUSB, and saves the windows' pictures.
