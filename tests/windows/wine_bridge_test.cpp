@@ -18,7 +18,7 @@ TEST_F(UnderWine, CibridgeUpdatesAColdAdapterThroughSetupApiAndWinUsb) {
   const auto run = windows_test::RunUnderWine({(bin / "loader-cli.exe").string()}, {"--standins"},
                                               {"MORVANE_STANDIN_EVENTS=1"});
   EXPECT_EQ(run.status, kCliReady) << run.output;
-  EXPECT_TRUE(Contains(run.output, "[stand-in adapter] program started")) << run.output;
+  EXPECT_TRUE(Contains(run.output, "off the bus for re-enumeration")) << run.output;
   EXPECT_TRUE(Contains(run.output, "[stand-in adapter] module: 1532 messages, image intact"))
       << run.output;
   EXPECT_TRUE(Contains(run.output, "Ready\nFortschritt: 100 %\n")) << run.output;
@@ -31,7 +31,7 @@ TEST_F(UnderWine, CibridgeGivesUpOnAnAdapterThatDoesNotComeBack) {
       windows_test::RunUnderWine({(bin / "loader-cli.exe").string()}, {"--standins"},
                                  {"MORVANE_STANDIN_EVENTS=1", "MORVANE_STANDIN_NEVER_RETURNS=1"});
   EXPECT_EQ(run.status, kCliNotOpened) << run.output;
-  EXPECT_TRUE(Contains(run.output, "[stand-in adapter] program started")) << run.output;
+  EXPECT_TRUE(Contains(run.output, "off the bus for re-enumeration")) << run.output;
   EXPECT_TRUE(Contains(run.output, kRetryDialog)) << run.output;
   EXPECT_FALSE(Contains(run.output, "Ready")) << run.output;
   EXPECT_FALSE(Contains(run.output, kAdapterNotReady)) << run.output;
