@@ -58,9 +58,12 @@ for package in libc6 libstdc++6 libusb-1.0-0 libqt6widgets6 libqt6gui6 libqt6cor
 done
 
 desktop-file-validate "$root/usr/share/applications/$app.desktop" || fail "desktop-file-validate"
-appstreamcli validate --no-net "$root/usr/share/metainfo/$app.metainfo.xml" >"$work/appstream.log" || {
+grep -qx "Icon=$app" "$root/usr/share/applications/$app.desktop" ||
+  fail "the desktop entry does not name the package's icon"
+# The metainfo, with the desktop entry and the icon it leads to.
+appstreamcli validate-tree --no-net "$root" >"$work/appstream.log" || {
   cat "$work/appstream.log"
-  fail "appstreamcli validate"
+  fail "appstreamcli validate-tree"
 }
 
 # The programs run from the unpacked tree.
