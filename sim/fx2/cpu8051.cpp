@@ -155,6 +155,11 @@ void Cpu8051::SetVariant(Variant variant) {
   variant_ = variant;
 }
 
+void Cpu8051::SetAutovector(std::uint8_t vector, bool enabled, std::uint8_t offset) {
+  if (vector != 0x43 && vector != 0x53) return;
+  autovector_[vector == 0x43 ? 0 : 1] = static_cast<std::int16_t>(enabled ? offset : -1);
+}
+
 void Cpu8051::Reset() {
   const bool fx2 = variant_ == Variant::kFx2;
   cycleTable_ = fx2 ? kFx2Cycles.data() : kClassicCycles.data();
@@ -174,6 +179,7 @@ void Cpu8051::Reset() {
   movxStretch_ = fx2 ? (sfr_[kCkcon] & 0x07) : 0;
   pc_ = 0;
   inService_ = 0;
+  autovectorJump_ = 0xFFFF;
   holdOff_ = false;
   attention_ = true;
   timerClock_ = cycles_ * clocksPerCycle_;
@@ -288,6 +294,7 @@ int Cpu8051::EnterInterrupt() {
     attention_ = false;
     return 0;
   }
+  autovectorJump_ = 0xFFFF;
   inService_ |= static_cast<std::uint8_t>(chosenLevel);
   sfr_[kTcon] &= static_cast<std::uint8_t>(~chosen->clearOnEntry);
   if (chosen->vector == 0x03 && (sfr_[kTcon] & 0x01) != 0) sfr_[kTcon] &= 0xFD;  // edge INT0
@@ -300,6 +307,8 @@ int Cpu8051::EnterInterrupt() {
     Push<false>(static_cast<std::uint8_t>(pc_ >> 8));
   }
   pc_ = chosen->vector;
+  if ((pc_ == 0x43 && autovector_[0] >= 0) || (pc_ == 0x53 && autovector_[1] >= 0))
+    autovectorJump_ = pc_;
   return variant_ == Variant::kFx2 ? 4 : 2;
 }
 
@@ -621,7 +630,12 @@ int Cpu8051::Execute() {
     case 0xF1:
       call(page);  // ACALL
       break;
-    case 0x02:  // LJMP
+    case 0x02:                      // LJMP
+      if (pc == autovectorJump_) {  // at an autovector: the low byte is the chip's
+        autovectorJump_ = 0xFFFF;
+        pc_ = static_cast<std::uint16_t>((b1 << 8) | autovector_[pc == 0x43 ? 0 : 1]);
+        break;
+      }
       pc_ = static_cast<std::uint16_t>((b1 << 8) | b2);
       break;
     case 0x12:  // LCALL

@@ -76,6 +76,12 @@ class Cpu8051 {
   Cpu8051State State() const;
   void SetTracer(Cpu8051Tracer* tracer);  // nullptr: no tracing, no cost
 
+  // The FX2's autovectors (INTSETUP's AV2EN, AV4EN): while on, the entry to INT2 (USB, 0x43)
+  // or INT4 (FIFOs and GPIF, 0x53) finds `offset` (INT2IVEC, INT4IVEC) in place of the low
+  // address byte of the jump at the vector. The chip model sets them as the program writes
+  // INTSETUP and as its interrupt requests change.
+  void SetAutovector(std::uint8_t vector, bool enabled, std::uint8_t offset);
+
   // The core whose timing and addressing to follow. kFx2 (the default): 4 clocks a machine
   // cycle, the FX2's table of instruction cycles, MOVX stretched by CKCON, MOVX @Ri's high address
   // byte from MPAGE. kClassic: the original 12-clock 8051 (its cycle table, MOVX @Ri's high byte
@@ -140,6 +146,8 @@ class Cpu8051 {
   bool attention_ = true;         // interrupt state may have changed
   bool holdOff_ = false;          // the last instruction was RETI or wrote IE/IP/EIE/EIP
   std::uint8_t inService_ = 0;    // bit 0: a low-priority handler runs; bit 1: a high one
+  std::array<std::int16_t, 2> autovector_{-1, -1};  // INT2's, INT4's offset; -1: off
+  std::uint16_t autovectorJump_ = 0xFFFF;           // the vector whose jump takes the offset
 };
 
 }  // namespace sim::fx2

@@ -17,6 +17,7 @@
 
 #include "adapter_program.h"
 #include "cpu8051.h"
+#include "cpu8051_s51.h"
 
 namespace {
 
@@ -70,26 +71,6 @@ Image ReadIntelHex(const std::string& path) {
       image[address + i] = static_cast<std::uint8_t>(byte(4 + i));
   }
   return image;
-}
-
-void WriteIntelHex(const std::string& path, const Image& image) {
-  std::ofstream out(path);
-  for (std::size_t at = 0; at < image.size(); at += 16) {
-    const std::size_t count = std::min<std::size_t>(16, image.size() - at);
-    unsigned sum = static_cast<unsigned>(count + (at >> 8) + (at & 0xFF));
-    char text[24];
-    std::snprintf(text, sizeof text, ":%02X%04X00", static_cast<unsigned>(count),
-                  static_cast<unsigned>(at));
-    out << text;
-    for (std::size_t i = 0; i < count; ++i) {
-      std::snprintf(text, sizeof text, "%02X", image[at + i]);
-      out << text;
-      sum += image[at + i];
-    }
-    std::snprintf(text, sizeof text, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
-    out << text;
-  }
-  out << ":00000001FF\n";
 }
 
 struct Run {
@@ -166,7 +147,7 @@ unsigned Field(const std::string& line, const char* name) {
 Run RunS51(const std::string& name, const Image& image, const Run& core) {
   const std::string dir = ::testing::TempDir();
   const std::string hex = dir + "cpu8051_" + name + ".ihx";
-  WriteIntelHex(hex, image);
+  test::s51::WriteIntelHex(hex, image);
   const std::string script = dir + "cpu8051_" + name + ".cmd";
   {
     std::ofstream out(script);
@@ -180,16 +161,11 @@ Run RunS51(const std::string& name, const Image& image, const Run& core) {
     }
     out << "dump iram 0 0xff 16\ndump xram 0 0xffff 16\nquit\n";
   }
-  const std::string command =
-      "timeout 300 " + std::string(S51) + " -t 8052 -b -C " + script + " </dev/null 2>&1";
   Run run;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[512];
   StepRecord* step = nullptr;
   std::vector<std::uint8_t>* finalDump = nullptr;
-  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-    const std::string line = buffer;
+  bool registersNext = false;
+  const bool ended = test::s51::Run(S51, script, 300, [&](const std::string& line) {
     if (line.rfind("Stop at 0x", 0) == 0) {
       step = &run.steps.emplace_back();
       step->state.pc = static_cast<std::uint16_t>(Field(line, "Stop at 0x"));
@@ -200,11 +176,13 @@ Run RunS51(const std::string& name, const Image& image, const Run& core) {
     } else if (line.rfind("dump xram 0 0xffff 16", 0) == 0) {
       finalDump = &run.xram;
     } else if (step == nullptr) {
-      continue;
-    } else if (line.rfind("     R0 R1", 0) == 0) {
-      if (std::fgets(buffer, sizeof buffer, pipe) == nullptr) break;
-      const auto r = HexBytes(buffer, 8);
+      return;
+    } else if (registersNext) {
+      const auto r = HexBytes(line, 8);
       std::copy(r.begin(), r.end(), step->state.r.begin());
+      registersNext = false;
+    } else if (line.rfind("     R0 R1", 0) == 0) {
+      registersNext = true;
     } else if (line.rfind("@R0", 0) == 0) {
       step->state.a = static_cast<std::uint8_t>(Field(line, "ACC= 0x"));
       step->state.b = static_cast<std::uint8_t>(Field(line, "B= 0x"));
@@ -224,8 +202,8 @@ Run RunS51(const std::string& name, const Image& image, const Run& core) {
         step->values.push_back(bytes[0]);
       }
     }
-  }
-  pclose(pipe);
+  });
+  EXPECT_TRUE(ended) << "s51 failed or timed out";
   return run;
 }
 

@@ -144,6 +144,29 @@ TEST_F(Fx2, UsbInterruptPreemptsALowPriorityHandler) {
   EXPECT_EQ(cpu.InternalRam()[0x82], 0x01);
 }
 
+// With INT2's autovector on, the jump at 0x43 goes to the page it names at INT2IVEC's offset.
+TEST_F(Fx2, UsbAutovectorSubstitutesTheJumpsLowByte) {
+  Load({0x02, 0x02, 0x00}, 0x0043);  // LJMP 0x0200: the jump table's page
+  Load({0x00, 0x00}, 0x0100);
+  cpu.SetPc(0x0100);
+  Sfr(0xA8) = 0x80;
+  Sfr(0xE8) = 0xE1;
+  std::vector<std::uint16_t> pcs;
+  for (const bool autovector : {true, false}) {
+    cpu.SetAutovector(0x43, autovector, 0x14);  // SUDAV's slot
+    cpu.SetPc(0x0100);
+    Sfr(0x91) |= 0x10;
+    cpu.Step();
+    cpu.Step();
+    pcs.push_back(cpu.Pc());
+    Sfr(0x91) &= 0xEF;
+    cpu.Reset();
+    Sfr(0xA8) = 0x80;
+    Sfr(0xE8) = 0xE1;
+  }
+  EXPECT_EQ(pcs, (std::vector<std::uint16_t>{0x0214, 0x0200}));
+}
+
 TEST_F(Fx2, WritingIeLetsOneInstructionRunFirst) {
   // MOV IE,#0x81 with INT0 pending, then NOP, NOP
   Load({0x32}, 0x0003);
