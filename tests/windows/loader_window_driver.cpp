@@ -230,8 +230,9 @@ int main(int argc, char** argv) {
   }
   const DWORD pid = process.dwProcessId;
   HWND main_window = nullptr;
+  // A fresh prefix's first window program also starts Wine's desktop: allow for it.
   Check(WaitFor([&] { return (main_window = VisibleWindow("TMainLoaderForm", pid)) != nullptr; },
-                30000),
+                180000),
         "the main window shows");
   if (main_window == nullptr) {
     TerminateProcess(process.hProcess, 1);

@@ -28,6 +28,17 @@ export WINEPREFIX MORVANE_STANDINS="$tree/standins"
 
 windows_path() { "$WINE" winepath -w "$1" 2>/dev/null | tr -d '\r'; }
 mkdir -p "$shots"
-exec xvfb-run -a -s "-screen 0 1024x768x24" "$here/../../sim/windows/wine-run" --standins \
-  "$tree/loader-window-test/loader_window_driver.exe" "$(windows_path "$tree/bin/loader.exe")" \
-  "$(windows_path "$tree/bin/cibridge.dll")" 'C:\loader-window' "$(windows_path "$shots")"
+loader=$(windows_path "$tree/bin/loader.exe")
+library=$(windows_path "$tree/bin/cibridge.dll")
+pictures=$(windows_path "$shots")
+# The prefix's processes (its desktop among them) started without a display: end them, so that
+# this run's desktop comes up on Xvfb, and end this run's after it, since its display goes.
+"$WINESERVER" -k 2>/dev/null || true
+trap '"$WINESERVER" -k 2>/dev/null || true' EXIT
+# Wine's desktop starts first, with Wine's own SetupAPI (it uses more of it than the stand-in
+# offers); then the driver runs with the stand-ins.
+export run="$here/../../sim/windows/wine-run" driver="$tree/loader-window-test/loader_window_driver.exe"
+export loader library pictures
+xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+  "$run" winepath -w C:/ >/dev/null 2>&1
+  "$run" --standins "$driver" "$loader" "$library" "C:\loader-window" "$pictures"'
