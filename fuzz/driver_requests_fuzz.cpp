@@ -13,8 +13,8 @@
 
 namespace {
 
-constexpr ULONG kDriverCodes[] = {IOCTL_CI_READ_UCHAR,  IOCTL_CI_READ_USHORT,
-                                  IOCTL_CI_READ_ULONG,  IOCTL_CI_WRITE_UCHAR,
+constexpr ULONG kDriverCodes[] = {IOCTL_CI_READ_UCHAR,   IOCTL_CI_READ_USHORT,
+                                  IOCTL_CI_READ_ULONG,   IOCTL_CI_WRITE_UCHAR,
                                   IOCTL_CI_WRITE_USHORT, IOCTL_CI_WRITE_ULONG};
 
 ULONG Code(FuzzedDataProvider& input) {
@@ -43,9 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     kernel.AddPortWindow(0x300, length);
   if (kernel.LoadDriver(DriverEntry) != STATUS_SUCCESS) std::abort();
   const auto adapter = kernel.PlugAdapter();
-  const sim::ResourceSet resources = {
-      {memory ? sim::ResourceDescriptor::Memory(0xD0000000, length)
-              : sim::ResourceDescriptor::Port(0x300, length)}};
+  const sim::ResourceSet resources = {{memory ? sim::ResourceDescriptor::Memory(0xD0000000, length)
+                                              : sim::ResourceDescriptor::Port(0x300, length)}};
   if (kernel.Start(adapter, resources) == STATUS_SUCCESS) {
     sim::OpenAccess access;
     access.read = input.ConsumeBool();
@@ -60,10 +59,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             input.ConsumeBytes<std::uint8_t>(input.ConsumeIntegralInRange<std::size_t>(0, 24));
         const auto outputLength = input.ConsumeIntegralInRange<ULONG>(0, 24);
         std::vector<std::uint8_t> output(outputLength + 8, 0xEE);
-        const auto result = kernel.Control(
-            handle, code, request.empty() ? nullptr : request.data(),
-            static_cast<ULONG>(request.size()), outputLength == 0 ? nullptr : output.data(),
-            outputLength);
+        const auto result =
+            kernel.Control(handle, code, request.empty() ? nullptr : request.data(),
+                           static_cast<ULONG>(request.size()),
+                           outputLength == 0 ? nullptr : output.data(), outputLength);
         for (std::size_t i = outputLength; i < output.size(); ++i)
           if (output[i] != 0xEE) std::abort();
         // A write reports its width even without an output buffer; with one, never more than

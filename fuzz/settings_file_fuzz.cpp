@@ -30,9 +30,8 @@ LinkSettings Load(ModuleLink& link, platform::PrivateProfile& profile) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // In memory where there is a memory file system: every write of the profile syncs the file.
-  static const std::string path =
-      (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + std::string("/morvane-fuzz-") +
-      std::to_string(getpid()) + ".ini";
+  static const std::string path = (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") +
+                                  std::string("/morvane-fuzz-") + std::to_string(getpid()) + ".ini";
   FuzzedDataProvider input(data, size);
   const std::string section = input.ConsumeRandomLengthString(24);
   const std::string key = input.ConsumeRandomLengthString(24);

@@ -87,8 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
       usb.DestroyDeviceInfoList(set);
     }
-    const std::string path =
-        input.ConsumeBool() ? found : input.ConsumeRandomLengthString(120);
+    const std::string path = input.ConsumeBool() ? found : input.ConsumeRandomLengthString(120);
     const auto file = usb.CreateDeviceFile(path.c_str());
     if (file != cibridge::kInvalidHandleValue) {
       cibridge::UsbHandle interfaceHandle = 0;
