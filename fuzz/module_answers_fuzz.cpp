@@ -9,8 +9,8 @@
 
 namespace {
 
-// Two preparation blocks of 256 bytes (four messages each) and three chunks: every branch of
-// the procedure in at most 13 exchanges.
+// Preparation blocks of 256 bytes (four messages each; a refused block moves on to the next)
+// and three chunks: every branch of the procedure within the first 14 messages.
 const test::TestImage& SmallImage() {
   static const test::TestImage image = test::TestImage::Generated(256, 8320 + 256, 300, 384);
   return image;

@@ -120,7 +120,10 @@ void UsbdevfsAdapter::Stall(std::uint8_t endpoint) {
 }
 
 std::string UsbdevfsAdapter::NodeFile() const {
-  return std::string(umockdev_testbed_get_root_dir(testbed_)) + kDevNode;
+  gchar* root = umockdev_testbed_get_root_dir(testbed_);
+  std::string file = std::string(root) + kDevNode;
+  g_free(root);
+  return file;
 }
 
 std::vector<Packet> UsbdevfsAdapter::Frames() {
