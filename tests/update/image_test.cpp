@@ -99,8 +99,8 @@ TEST(ImageRules, RefuseImagesTheUpdateCannotSend) {
       {ImageText("8320", "999999", "generate:8320:1", "generate:179328:2"), nullptr},
       {ImageText("8320", "200", "generate:8320:1", "generate:179329:2"), "more than its capacity"},
       // Areas beyond what the update can ever read are refused before they are made or read.
-      {ImageText("128", "100", "generate:532608:1", "generate:128:2"), nullptr},
-      {ImageText("128", "100", "generate:532609:1", "generate:128:2"), "more than its capacity"},
+      {ImageText("128", "200", "generate:532608:1", "generate:256:2"), nullptr},
+      {ImageText("128", "200", "generate:532609:1", "generate:256:2"), "more than its capacity"},
       {ImageText("8320", "128", "generate:2000000000:1", "generate:128:2"),
        "more than its capacity"},
       {ImageText("8320", "128", "generate:8320:1", "file:/dev/zero"), "more than its capacity"},
