@@ -39,6 +39,12 @@ sim::EmulatedAdapter* MorvaneStandInAdapter() {
   static sim::CiModule module(platform::SystemClock(),
                               sim::ModuleImage::FromUpdate(InitData, InitDataLength, InitDataSize,
                                                            MainData, MainDataLength, MainDataSize));
+  static const bool knobs = [] {
+    const std::string silentAt = Environment("MORVANE_STANDIN_MODULE_SILENT_AT");
+    if (!silentAt.empty()) module.SilenceAt(std::atoi(silentAt.c_str()));
+    return true;
+  }();
+  (void)knobs;
   static std::unique_ptr<sim::EmulatedAdapter> adapter = [] {
     auto made = std::make_unique<sim::EmulatedAdapter>(
         platform::SystemClock(), &module,

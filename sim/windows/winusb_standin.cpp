@@ -60,7 +60,16 @@ std::string DevicePathOf(HANDLE file) {
 BOOL TransferFailed(WINUSB_INTERFACE_HANDLE handle, UCHAR pipe, std::uint32_t startedMs) {
   const ULONG timeout = Policy(handle, pipe, PIPE_TRANSFER_TIMEOUT, 0);
   const std::uint32_t elapsed = platform::SystemClock().TickCount() - startedMs;
-  return Fail(timeout != 0 && elapsed >= timeout ? ERROR_SEM_TIMEOUT : ERROR_GEN_FAILURE);
+  const bool timedOut = timeout != 0 && elapsed >= timeout;
+  if (StandInEvents()) {
+    std::fprintf(
+        stderr, "[stand-in winusb.dll] pipe 0x%02X: transfer failed, %s\n", pipe,
+        timedOut
+            ? ("ERROR_SEM_TIMEOUT after its " + std::to_string(timeout) + " ms time-out").c_str()
+            : "ERROR_GEN_FAILURE");
+    std::fflush(stderr);
+  }
+  return Fail(timedOut ? ERROR_SEM_TIMEOUT : ERROR_GEN_FAILURE);
 }
 
 }  // namespace

@@ -58,9 +58,12 @@ for package in libc6 libstdc++6 libusb-1.0-0 libqt6widgets6 libqt6gui6 libqt6cor
 done
 
 desktop-file-validate "$root/usr/share/applications/$app.desktop" || fail "desktop-file-validate"
-appstreamcli validate --no-net "$root/usr/share/metainfo/$app.metainfo.xml" >"$work/appstream.log" || {
+grep -qx "Icon=$app" "$root/usr/share/applications/$app.desktop" ||
+  fail "the desktop entry does not name the package's icon"
+# The metainfo, with the desktop entry and the icon it leads to.
+appstreamcli validate-tree --no-net "$root" >"$work/appstream.log" || {
   cat "$work/appstream.log"
-  fail "appstreamcli validate"
+  fail "appstreamcli validate-tree"
 }
 
 # The programs run from the unpacked tree.
@@ -70,13 +73,15 @@ version=$("$root/usr/bin/loader-cli" --version) || fail "loader-cli --version"
 [[ $version == "loader-cli "* ]] || fail "loader-cli --version printed: $version"
 # With no adapter and the register driver chosen (the settings' default), an update loads the
 # adapter library from the program's folder, finds no adapter and ends with the missing
-# device's message (status 1); no port is touched.
+# device's message (status 1), here as JSON lines; no port is touched.
 status=0
-LD_DEBUG=files "$root/usr/bin/loader-cli" </dev/null >"$work/loader-cli.log" 2>"$work/ld.log" ||
-  status=$?
-grep -q "Gerät nicht vorhanden oder nicht bereit" "$work/loader-cli.log" && [[ $status -eq 1 ]] || {
+LD_DEBUG=files "$root/usr/bin/loader-cli" --json </dev/null >"$work/loader-cli.log" \
+  2>"$work/ld.log" || status=$?
+grep -q '"type":"message","title":"Fehler","text":"Gerät nicht vorhanden oder nicht bereit' \
+  "$work/loader-cli.log" && [[ $status -eq 1 ]] &&
+  [[ $(tail -n 1 "$work/loader-cli.log") == '{"type":"result","result":"not-opened","status":1}' ]] || {
   cat "$work/loader-cli.log"
-  fail "loader-cli ended with $status without the missing device's message"
+  fail "loader-cli --json ended with $status without the missing device's message and result"
 }
 grep -q "file=$root/usr/lib/morvane-loader/libcibridge.so .*dynamically loaded" "$work/ld.log" ||
   fail "loader-cli did not load libcibridge.so from its own folder"

@@ -4,11 +4,14 @@
 # is there, then the silent uninstall, after which the files and the Start-menu entry are gone.
 # The prefix is the test's own, in a temporary folder: the setup changes the registry and the
 # Start menu, which the other Wine tests' shared prefix should not see.
-#   windows_installer_test.sh <setup.exe> <scratch dir>
+#   windows_installer_test.sh <setup.exe> <scratch dir> [<deliverables.txt>]
+# deliverables.txt, the Windows tree's list of the programs it made, names what the setup must
+# install besides the drivers (loader.exe among them once the tree makes it).
 # Exit status 77 (skipped) when Wine or the setup is missing.
 set -euo pipefail
 setup=$1
 work=$2
+deliverables=${3:-}
 source "$(dirname "$0")/../../sim/windows/wine-env"
 if [[ -z $WINE || -z $WINESERVER ]]; then
   echo "skipped: Wine is not installed"
@@ -44,6 +47,12 @@ for file in loader-cli.exe cibridge.dll uninstall.exe Treiber/morvane-ci-adapter
   Treiber/cicard.inf Treiber/x64/cicard.sys; do
   [[ -f $installed/$file ]] || fail "$file was not installed"
 done
+if [[ -n $deliverables && -f $deliverables ]]; then
+  while read -r program; do
+    [[ -z $program || -f $installed/$(basename "$program") ]] ||
+      fail "$(basename "$program") of the Windows build was not installed"
+  done <"$deliverables"
+fi
 [[ -f "$start_menu/Morvane Loader.lnk" ]] || fail "no Start-menu entry"
 
 # No adapter, no driver: loader-cli ends with the message of the missing device (status 1).

@@ -37,6 +37,25 @@ TEST_F(UnderWine, CibridgeGivesUpOnAnAdapterThatDoesNotComeBack) {
   EXPECT_FALSE(Contains(run.output, kAdapterNotReady)) << run.output;
 }
 
+// The module falls silent at a preparation step's second message: the reply pipe's read ends
+// at the 4000 ms time-out the update set through SetTimeout (WinUSB's ERROR_SEM_TIMEOUT), and
+// the update ends with its communication error instead of waiting on.
+TEST_F(UnderWine, CibridgeEndsAReadAtThePipesTimeOut) {
+  const auto run =
+      RunUnderWine({(bin / "loader-cli.exe").string()}, {"--standins"},
+                   {"MORVANE_STANDIN_EVENTS=1", "MORVANE_STANDIN_MODULE_SILENT_AT=100"});
+  EXPECT_EQ(run.status, kCliFailed) << run.output;
+  EXPECT_TRUE(Contains(run.output,
+                       "pipe 0x88: transfer failed, ERROR_SEM_TIMEOUT after its 4000 "
+                       "ms time-out"))
+      << run.output;
+  EXPECT_TRUE(Contains(run.output,
+                       "[Fehler] Es ist ein Fehler während der Kommunikation mit "
+                       "dem CI-Modul aufgetreten !"))
+      << run.output;
+  EXPECT_TRUE(Contains(run.output, "[stand-in adapter] module: 100 messages")) << run.output;
+}
+
 // The system has no WinUSB, but a winusb.dll (with a setupapi.dll) lies beside the program: the
 // program must not take it for the system's, so it never tries the adapter and goes on to the
 // driver. Had it loaded the planted pair, the update would have run through them.
