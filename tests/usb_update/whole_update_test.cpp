@@ -144,3 +144,50 @@ INSTANTIATE_TEST_SUITE_P(
 
 }  // namespace
 }  // namespace usb_test
+
+namespace usb_test {
+namespace {
+
+// Module faults end an update over the adapter program's binary exactly as over the register
+// transport: module time-outs, a module that answers after the host gave up on the message
+// (the host sends its next command while the adapter still waits), a module removed mid-update.
+struct ModuleFaultCase {
+  std::string name;
+  std::function<void(sim::CiModule&)> fault;
+  friend void PrintTo(const ModuleFaultCase& c, std::ostream* out) { *out << c.name; }
+};
+
+class ModuleFaultsOverTheBinary : public ::testing::TestWithParam<ModuleFaultCase> {};
+
+TEST_P(ModuleFaultsOverTheBinary, EndAsOverTheRegisters) {
+  test::LinkRig registers;
+  GetParam().fault(*registers.module);
+  const UpdateOutcome expected = registers.RunUpdate();
+
+  UsbRig usb;
+  GetParam().fault(*usb.module);
+  EXPECT_EQ(usb.RunUpdate(), expected);
+  EXPECT_EQ(usb.lastOpenResult, 0);
+  ASSERT_EQ(usb.view.messages.size(), registers.view.messages.size());
+  for (std::size_t i = 0; i < usb.view.messages.size(); ++i)
+    EXPECT_EQ(usb.view.messages[i].text, registers.view.messages[i].text);
+  EXPECT_EQ(usb.module->ReceivedImageIntact(), registers.module->ReceivedImageIntact());
+  EXPECT_EQ(usb.module->Programmed(), registers.module->Programmed());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Usb, ModuleFaultsOverTheBinary,
+    ::testing::Values(
+        ModuleFaultCase{"SilentAtTheFirstMessage", [](sim::CiModule& m) { m.SilenceAt(1); }},
+        ModuleFaultCase{"SilentAtASecondMessage", [](sim::CiModule& m) { m.SilenceAt(2); }},
+        ModuleFaultCase{"SilentAtAChunk", [](sim::CiModule& m) { m.SilenceAt(400); }},
+        ModuleFaultCase{"AnswerAfterTheHostGaveUp",
+                        [](sim::CiModule& m) { m.DelayAt(2, 6'000'000); }},
+        ModuleFaultCase{"ChunkAnswerAfterTheHostGaveUp",
+                        [](sim::CiModule& m) { m.DelayAt(300, 6'000'000); }},
+        ModuleFaultCase{"SlowButInTime", [](sim::CiModule& m) { m.DelayAt(300, 3'000'000); }},
+        ModuleFaultCase{"RemovedMidUpdate", [](sim::CiModule& m) { m.RemoveAt(700); }}),
+    [](const auto& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace usb_test
