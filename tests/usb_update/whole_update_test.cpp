@@ -131,6 +131,13 @@ INSTANTIATE_TEST_SUITE_P(
                     r.adapter->SetReturnAfterSearches(2);
                   },
                   UpdateOutcome::kReady, 0, "", 0},
+        // The library carries a program whose first instruction is an endless loop: the
+        // adapter stays cold and cannot carry the update.
+        FaultCase{"ProgramNeverStarts",
+                  [](UsbRig& r) {
+                    r.adapter->SetDownloadPatch(0, {0x80, 0xFE});
+                  },
+                  UpdateOutcome::kNotOpened, 1, kUsbModuleMessage, 0},
         FaultCase{"ModuleNeverReady", [](UsbRig& r) { r.adapter->Slot().SetNeverReady(true); },
                   UpdateOutcome::kNotOpened, 1, kUsbModuleMessage, 0},
         FaultCase{"ConfigurationRegisterStuck",
