@@ -143,6 +143,18 @@ TEST(EmulatedAdapter, LateAnswerIsKeptNotMistakenForTheNextReply) {
   EXPECT_EQ(rig.module->MessageCount(), 1);  // the repeated message was not written again
 }
 
+// On a full-speed port the program presents its other-speed configuration, which has no
+// endpoints: the library finds no pipes to open.
+TEST(EmulatedAdapter, AtFullSpeedTheProgramOffersNoPipes) {
+  UsbRig rig;
+  rig.adapter->SetFullSpeed(true);
+  rig.adapter->StartWarm();
+  EXPECT_FALSE(rig.adapter->Chip().HighSpeed());
+  const std::string path = Search();
+  ASSERT_FALSE(path.empty());
+  EXPECT_EQ(USBAdapterOpen(path.c_str()), 0);
+}
+
 TEST(EmulatedAdapter, UnpluggedAdapterFailsEveryCall) {
   UsbRig rig;
   rig.adapter->StartWarm();
