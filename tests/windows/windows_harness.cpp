@@ -1,0 +1,116 @@
+#include "windows_harness.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+namespace windows_test {
+
+CommandResult RunCommand(const std::vector<std::string>& arguments,
+                         const std::vector<std::string>& environment, const std::string& input) {
+  CommandResult result;
+  std::FILE* in = std::tmpfile();
+  std::FILE* out = std::tmpfile();
+  if (in == nullptr || out == nullptr || arguments.empty()) return result;
+  std::fwrite(input.data(), 1, input.size(), in);
+  std::rewind(in);
+
+  std::vector<char*> argv;
+  for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    for (const auto& entry : environment) putenv(const_cast<char*>(entry.c_str()));
+    dup2(fileno(in), 0);
+    dup2(fileno(out), 1);
+    dup2(fileno(out), 2);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
+    result.status = WEXITSTATUS(status);
+  }
+  std::rewind(out);
+  char buffer[4096];
+  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, out)) result.output.append(buffer, n);
+  std::fclose(in);
+  std::fclose(out);
+  return result;
+}
+
+namespace {
+std::string WindowsBuild() {
+  return MORVANE_WINDOWS_BUILD;
+}
+}  // namespace
+
+std::optional<std::filesystem::path> WindowsTree(const std::string& architecture) {
+  if (WindowsBuild().empty()) return std::nullopt;
+  const std::filesystem::path tree =
+      std::filesystem::path(WindowsBuild()) / ("windows-" + architecture);
+  if (!std::filesystem::exists(tree / "deliverables.txt")) return std::nullopt;
+  return tree;
+}
+
+std::string WindowsTreesMissingReason() {
+  return WindowsBuild().empty()
+             ? "this build makes no Windows programs (no mingw-w64 cross compilers, or "
+               "MORVANE_WINDOWS off, as in the sanitizer build)"
+             : "the Windows tree was not built";
+}
+
+std::string Objdump() {
+  return MORVANE_OBJDUMP;
+}
+
+std::filesystem::path WinePrefix() {
+  std::ifstream record(MORVANE_WINE_PREFIX_FILE);
+  std::string prefix;
+  std::getline(record, prefix);
+  return prefix;
+}
+
+std::filesystem::path StandIns() {
+  return MORVANE_STANDINS;
+}
+
+std::optional<std::string> WineSkipReason() {
+  if (std::string(MORVANE_WINE).empty()) return "Wine is not installed (Debian: wine64)";
+  if (!WindowsTree("x86_64")) return WindowsTreesMissingReason();
+  if (WinePrefix().empty() || !std::filesystem::exists(WinePrefix())) {
+    return "no Wine prefix: run the tests through CTest (fixture wine_prefix)";
+  }
+  return std::nullopt;
+}
+
+CommandResult RunUnderWine(const std::vector<std::string>& program,
+                           const std::vector<std::string>& options,
+                           const std::vector<std::string>& environment, const std::string& input) {
+  std::vector<std::string> arguments{MORVANE_WINE_RUN};
+  arguments.insert(arguments.end(), options.begin(), options.end());
+  arguments.insert(arguments.end(), program.begin(), program.end());
+  std::vector<std::string> fullEnvironment{std::string("WINE=") + MORVANE_WINE,
+                                           std::string("WINEPREFIX=") + WinePrefix().string(),
+                                           std::string("MORVANE_STANDINS=") + MORVANE_STANDINS};
+  fullEnvironment.insert(fullEnvironment.end(), environment.begin(), environment.end());
+  CommandResult result = RunCommand(arguments, fullEnvironment, input);
+  // The Windows C library writes text with carriage returns.
+  std::erase(result.output, '\r');
+  return result;
+}
+
+std::vector<std::filesystem::path> Deliverables(const std::filesystem::path& tree) {
+  std::vector<std::filesystem::path> files;
+  std::ifstream list(tree / "deliverables.txt");
+  for (std::string line; std::getline(list, line);) {
+    if (!line.empty()) files.emplace_back(line);
+  }
+  return files;
+}
+
+}  // namespace windows_test

@@ -1,0 +1,46 @@
+// What the tests of the Windows deliverables share: where the Windows trees are, which files
+// each made, and running a program (objdump, or a Windows program under Wine) with its output.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace windows_test {
+
+struct CommandResult {
+  int status = -1;     // exit status, or -1 when the program did not end normally
+  std::string output;  // standard output and standard error, interleaved
+};
+
+// Runs `arguments` (the program first, found on PATH) with `environment` ("NAME=value") added
+// to this process's own, `input` on its standard input.
+CommandResult RunCommand(const std::vector<std::string>& arguments,
+                         const std::vector<std::string>& environment = {},
+                         const std::string& input = "");
+
+// The Windows tree of an architecture ("x86_64", "i686"), when this build made it.
+std::optional<std::filesystem::path> WindowsTree(const std::string& architecture);
+std::string WindowsTreesMissingReason();
+
+// The cross binutils' objdump, or empty.
+std::string Objdump();
+
+// Why the Wine tests cannot run here (no Wine, no Windows tree, no prefix), or nothing.
+std::optional<std::string> WineSkipReason();
+// The prefix of this test run (fixture wine_prefix) and the folder of the stand-ins.
+std::filesystem::path WinePrefix();
+std::filesystem::path StandIns();
+
+// Runs a Windows program under Wine through sim/windows/wine-run: `options` are wine-run's own
+// ("--standins"), `environment` is added ("NAME=value").
+CommandResult RunUnderWine(const std::vector<std::string>& program,
+                           const std::vector<std::string>& options = {},
+                           const std::vector<std::string>& environment = {},
+                           const std::string& input = "");
+
+// The deliverables a Windows tree lists in its deliverables.txt.
+std::vector<std::filesystem::path> Deliverables(const std::filesystem::path& tree);
+
+}  // namespace windows_test
