@@ -66,8 +66,8 @@ class TimedModulePorts final : public platform::PortIo {
 struct RealTimeLink {
   RealTimeLink()
       : quiet(std::fopen("/dev/null", "w")),
-        host({quiet, stdin, false, false}, platform::SystemClock(),
-             [this] { link->TimeoutTick(); }),
+        report({quiet, stdin, false, false}),
+        host(report, platform::SystemClock(), [this] { link->TimeoutTick(); }),
         link(std::make_unique<ModuleLink>(
             LinkServices{platform::SystemClock(), ports, devices, libraries, host})) {
     link->IOBase = 0x320;
@@ -78,6 +78,7 @@ struct RealTimeLink {
   TimedModulePorts ports;
   test::RecordingDevices devices;
   test::NoLibraries libraries;
+  TextReport report;
   TerminalHost host;
   std::unique_ptr<ModuleLink> link;
 };

@@ -5,17 +5,22 @@
 #include "Datas.h"
 #include "Update.h"
 #include "build_settings.h"
+#include "json_report.h"
 #include "pcmcia.h"
 #include "settings.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "Aufruf: loader-cli [--help | --version]\n"
+    "Aufruf: loader-cli [--json] | --help | --version\n"
     "\n"
     "Aktualisiert die Software eines Morvane CI-Moduls mit dem eingebauten Update.\n"
     "Die Verbindung zum Modul (USB-CI Adapter, Gerätetreiber oder PCMCIA IO-Adresse)\n"
     "kommt aus den Einstellungen der Datei \"Morvane.ini\", wie im Fensterprogramm loader.\n"
+    "\n"
+    "  --json     jeder Schritt als ein JSON-Objekt in einer eigenen Zeile\n"
+    "  --help     diese Hilfe\n"
+    "  --version  Programmversion und Update\n"
     "\n"
     "Rückgabewerte:\n"
     "  0   Update erfolgreich (\"Ready\")\n"
@@ -41,11 +46,30 @@ int StatusOf(UpdateOutcome outcome) {
 
 }  // namespace
 
+std::string ResultName(UpdateOutcome outcome) {
+  switch (outcome) {
+    case UpdateOutcome::kReady:
+      return "ready";
+    case UpdateOutcome::kNotOpened:
+      return "not-opened";
+    case UpdateOutcome::kCancelled:
+      return "cancelled";
+    case UpdateOutcome::kAlreadyCurrent:
+      return "identical";
+    case UpdateOutcome::kFailed:
+      break;
+  }
+  return "failed";
+}
+
 int RunLoaderCli(const std::vector<std::string>& arguments, const TerminalStreams& streams,
                  const CliHardware& hardware, platform::PrivateProfile& settings) {
   const auto header =
       MainWindowHeader(ImageTitle, ImageVendor, ImageNote, PublicBuild, "Morvane Update");
+  bool json = false;
+  for (const auto& argument : arguments) json = json || argument == "--json";
   for (const auto& argument : arguments) {
+    if (argument == "--json") continue;
     if (argument == "--help") {
       std::fputs(kUsage, streams.out);
       return kCliReady;
@@ -55,27 +79,29 @@ int RunLoaderCli(const std::vector<std::string>& arguments, const TerminalStream
                    header.title.c_str());
       return kCliReady;
     }
-    std::fprintf(streams.out, "Unbekannte Angabe: %s\n\n%s", argument.c_str(), kUsage);
+    std::fprintf(json ? streams.err : streams.out, "Unbekannte Angabe: %s\n\n%s", argument.c_str(),
+                 kUsage);
+    if (json) JsonReport(streams).ShowResult("usage", kCliUsage);
     return kCliUsage;
   }
 
+  std::unique_ptr<CliReport> report;
+  if (json)
+    report = std::make_unique<JsonReport>(streams);
+  else
+    report = std::make_unique<TextReport>(streams);
   std::unique_ptr<ModuleLink> link;
-  TerminalHost host(streams, hardware.clock, [&link] { link->TimeoutTick(); });
+  TerminalHost host(*report, hardware.clock, [&link] { link->TimeoutTick(); });
   link = std::make_unique<ModuleLink>(
       LinkServices{hardware.clock, hardware.ports, hardware.devices, hardware.libraries, host});
   link->IOBase = 800;
   LoadLinkSettings(*link, settings);
 
-  std::fprintf(streams.out, "%s\n", header.title.c_str());
-  if (header.cornerVisible) std::fprintf(streams.out, "%s\n", header.cornerLabel.c_str());
-  std::fflush(streams.out);
-
-  UpdateOutcome outcome;
-  {
-    TerminalView view(streams);
-    UpdateProcedure procedure(*link, view, host, BuiltInImage());
-    outcome = procedure.Run();
-  }
+  report->ShowHeader(header.title, header.cornerVisible ? header.cornerLabel : std::string());
+  UpdateProcedure procedure(*link, *report, host, BuiltInImage());
+  const UpdateOutcome outcome = procedure.Run();
   link->AnswerText.clear();
-  return StatusOf(outcome);
+  const int status = StatusOf(outcome);
+  report->ShowResult(ResultName(outcome), status);
+  return status;
 }

@@ -1,6 +1,7 @@
 // loader-cli: the update of the window program, run in a terminal.
 //
 //   loader-cli            runs one update with the settings of "Morvane.ini"
+//   loader-cli --json     the same, telling each step as a line of JSON (json_report.h)
 //   loader-cli --help     explains itself
 //   loader-cli --version  names the program and the update it carries
 //
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "Update.h"
 #include "clock.h"
 #include "device_io.h"
 #include "library_loader.h"
@@ -35,6 +37,10 @@ struct CliHardware {
   platform::LibraryLoader& libraries;
 };
 CliHardware MachineHardware();
+
+// How a run ended, as the final JSON line names it: "ready", "not-opened", "cancelled",
+// "failed" or "identical".
+std::string ResultName(UpdateOutcome outcome);
 
 int RunLoaderCli(const std::vector<std::string>& arguments, const TerminalStreams& streams,
                  const CliHardware& hardware, platform::PrivateProfile& settings);

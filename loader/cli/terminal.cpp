@@ -15,9 +15,9 @@ constexpr int kPlainProgressStep = 10;  // without a terminal, a line every 10 %
 
 TerminalStreams StandardStreams() {
 #ifdef _WIN32
-  return {stdout, stdin, _isatty(_fileno(stdout)) != 0, _isatty(_fileno(stdin)) != 0};
+  return {stdout, stdin, _isatty(_fileno(stdout)) != 0, _isatty(_fileno(stdin)) != 0, stderr};
 #else
-  return {stdout, stdin, isatty(fileno(stdout)) != 0, isatty(fileno(stdin)) != 0};
+  return {stdout, stdin, isatty(fileno(stdout)) != 0, isatty(fileno(stdin)) != 0, stderr};
 #endif
 }
 
@@ -36,17 +36,34 @@ void PrintMessage(std::FILE* out, const std::string& title, const std::string& t
   std::fflush(out);
 }
 
-TerminalHost::TerminalHost(TerminalStreams streams, platform::Clock& clock,
-                           std::function<void()> onTimer)
-    : streams_(streams), timer_(clock, 100, std::move(onTimer)) {}
+bool AskOkOrCancel(std::FILE* in, std::FILE* prompt) {
+  for (;;) {
+    std::fputs("[O]K / [A]bbrechen? ", prompt);
+    std::fflush(prompt);
+    char line[64];
+    if (std::fgets(line, sizeof line, in) == nullptr) return false;
+    const char answer = static_cast<char>(std::tolower(static_cast<unsigned char>(line[0])));
+    if (answer == 'o' || answer == '\n') return true;
+    if (answer == 'a') return false;
+  }
+}
 
-void TerminalHost::ShowSystemMessage(const std::string& text, const std::string& title, bool) {
-  if (streams_.outIsTerminal) std::fputc('\n', streams_.out);
+TerminalHost::TerminalHost(CliReport& report, platform::Clock& clock, std::function<void()> onTimer)
+    : report_(report), timer_(clock, 100, std::move(onTimer)) {}
+
+void TextReport::ShowHeader(const std::string& title, const std::string& cornerLabel) {
+  std::fprintf(streams_.out, "%s\n", title.c_str());
+  if (!cornerLabel.empty()) std::fprintf(streams_.out, "%s\n", cornerLabel.c_str());
+  std::fflush(streams_.out);
+}
+
+void TextReport::ShowSystemMessage(const std::string& text, const std::string& title) {
+  Finish();
   PrintMessage(streams_.out, title, text);
 }
 
-bool TerminalHost::AskRetry(const std::string& text) {
-  if (streams_.outIsTerminal) std::fputc('\n', streams_.out);
+bool TextReport::AskRetry(const std::string& text) {
+  Finish();
   PrintMessage(streams_.out, "Information", text);
   if (!streams_.inIsTerminal) {
     // Nobody can answer: the dialog counts as cancelled rather than waiting forever.
@@ -54,25 +71,17 @@ bool TerminalHost::AskRetry(const std::string& text) {
     std::fflush(streams_.out);
     return false;
   }
-  for (;;) {
-    std::fputs("[O]K / [A]bbrechen? ", streams_.out);
-    std::fflush(streams_.out);
-    char line[64];
-    if (std::fgets(line, sizeof line, streams_.in) == nullptr) return false;
-    const char answer = static_cast<char>(std::tolower(static_cast<unsigned char>(line[0])));
-    if (answer == 'o' || answer == '\n') return true;
-    if (answer == 'a') return false;
-  }
+  return AskOkOrCancel(streams_.in, streams_.out);
 }
 
-void TerminalHost::Beep() {
+void TextReport::Beep() {
   if (streams_.outIsTerminal) {
     std::fputc('\a', streams_.out);
     std::fflush(streams_.out);
   }
 }
 
-void TerminalView::SetStatusLine(const std::string& text) {
+void TextReport::SetStatusLine(const std::string& text) {
   if (text == status_) return;
   status_ = text;
   if (streams_.outIsTerminal) {
@@ -83,7 +92,7 @@ void TerminalView::SetStatusLine(const std::string& text) {
   }
 }
 
-void TerminalView::SetGauge(int percent) {
+void TextReport::SetGauge(int percent) {
   if (percent == percent_) return;
   percent_ = percent;
   if (streams_.outIsTerminal) {
@@ -98,12 +107,12 @@ void TerminalView::SetGauge(int percent) {
   }
 }
 
-void TerminalView::ShowMessageForm(const std::string& text, const std::string& title) {
+void TextReport::ShowMessageForm(const std::string& text, const std::string& title) {
   Finish();
   PrintMessage(streams_.out, title, text);
 }
 
-void TerminalView::Redraw() {
+void TextReport::Redraw() {
   const int filled = percent_ * kBarWidth / 100;
   std::string bar(static_cast<std::size_t>(filled), '#');
   bar.append(static_cast<std::size_t>(kBarWidth - filled), '.');
@@ -112,7 +121,7 @@ void TerminalView::Redraw() {
   lineOpen_ = true;
 }
 
-void TerminalView::Finish() {
+void TextReport::Finish() {
   if (!lineOpen_) return;
   std::fputc('\n', streams_.out);
   std::fflush(streams_.out);

@@ -1,5 +1,5 @@
-// The update in a terminal: the host (message loop, boxes, retry dialog) and the view (status
-// line, progress, messages) of loader-cli.
+// The update in a terminal: the host (message loop, boxes, retry dialog) of loader-cli and the
+// report that tells what happens, as text for people or as JSON lines for programs.
 #pragma once
 
 #include <cstdio>
@@ -17,38 +17,50 @@ struct TerminalStreams {
   std::FILE* in = stdin;
   bool outIsTerminal = false;  // redraw one status line with a progress bar
   bool inIsTerminal = false;   // the retry dialog may ask
+  std::FILE* err = stderr;     // for people, when `out` carries JSON lines
 };
 TerminalStreams StandardStreams();
 
 // German texts break their lines with CR LF; a terminal wants LF.
 std::string TerminalText(const std::string& text);
 
-class TerminalHost final : public platform::Host {
+// Prints a message box or dialog text with its title.
+void PrintMessage(std::FILE* out, const std::string& title, const std::string& text);
+
+// The retry dialog's question on a terminal: true for OK (also a bare Enter), false for
+// Abbrechen or the end of input. The question goes to `prompt`.
+bool AskOkOrCancel(std::FILE* in, std::FILE* prompt);
+
+// What loader-cli tells: the update procedure's view, the host's boxes and retry dialog, and
+// how the run ended.
+class CliReport : public UpdateView {
  public:
-  // `onTimer` runs every 100 ms of the clock while the procedure pumps.
-  TerminalHost(TerminalStreams streams, platform::Clock& clock, std::function<void()> onTimer);
-
-  void ProcessMessages() override { timer_.Poll(); }
-  void ShowSystemMessage(const std::string& text, const std::string& title,
-                         bool systemModal) override;
-  bool AskRetry(const std::string& text) override;
-  void Beep() override;
-
- private:
-  TerminalStreams streams_;
-  platform::IntervalTicker timer_;
+  void SetButtonsEnabled(bool) override {}
+  void ClearLabel2() override {}
+  // The update's title line, and the corner label when the image has one (empty otherwise).
+  virtual void ShowHeader(const std::string& title, const std::string& cornerLabel) = 0;
+  virtual void ShowSystemMessage(const std::string& text, const std::string& title) = 0;
+  virtual bool AskRetry(const std::string& text) = 0;
+  virtual void Beep() = 0;
+  // `result` names the ending (see ResultName), `status` is the exit status.
+  virtual void ShowResult(const std::string& result, int status) = 0;
 };
 
-class TerminalView final : public UpdateView {
+// For people: on a terminal one line redrawn in place with a progress bar, otherwise each
+// status line and every tenth percent on a line of its own; messages with their titles.
+class TextReport final : public CliReport {
  public:
-  explicit TerminalView(TerminalStreams streams) : streams_(streams) {}
-  ~TerminalView() override { Finish(); }
+  explicit TextReport(TerminalStreams streams) : streams_(streams) {}
+  ~TextReport() override { Finish(); }
 
   void SetStatusLine(const std::string& text) override;
   void SetGauge(int percent) override;
-  void SetButtonsEnabled(bool) override {}
-  void ClearLabel2() override {}
   void ShowMessageForm(const std::string& text, const std::string& title) override;
+  void ShowHeader(const std::string& title, const std::string& cornerLabel) override;
+  void ShowSystemMessage(const std::string& text, const std::string& title) override;
+  bool AskRetry(const std::string& text) override;
+  void Beep() override;
+  void ShowResult(const std::string&, int) override { Finish(); }
   // Ends the redrawn line so that later output starts on a line of its own.
   void Finish();
 
@@ -62,5 +74,19 @@ class TerminalView final : public UpdateView {
   bool lineOpen_ = false;
 };
 
-// Prints a message box or dialog text with its title.
-void PrintMessage(std::FILE* out, const std::string& title, const std::string& text);
+class TerminalHost final : public platform::Host {
+ public:
+  // `onTimer` runs every 100 ms of the clock while the procedure pumps.
+  TerminalHost(CliReport& report, platform::Clock& clock, std::function<void()> onTimer);
+
+  void ProcessMessages() override { timer_.Poll(); }
+  void ShowSystemMessage(const std::string& text, const std::string& title, bool) override {
+    report_.ShowSystemMessage(text, title);
+  }
+  bool AskRetry(const std::string& text) override { return report_.AskRetry(text); }
+  void Beep() override { report_.Beep(); }
+
+ private:
+  CliReport& report_;
+  platform::IntervalTicker timer_;
+};

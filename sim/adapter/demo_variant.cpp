@@ -3,6 +3,8 @@
 // real module's pace on the machine's clock, and the adapter tells each step of its life on
 // the standard error stream, so the demo shows the download, the re-enumeration and the
 // negotiation.
+#include <unistd.h>
+
 #include <cstdio>
 #include <memory>
 #include <span>
@@ -27,7 +29,12 @@ std::unique_ptr<UsbBackend> CreateUsbBackend() {
       clock, &module, std::span<const std::uint8_t>(kAdapterProgram, kAdapterProgramSize));
   adapter->SetTransferLatencyUs(125);  // one high-speed microframe per transfer
   adapter->SetEventSink([](const std::string& event) {
-    std::fprintf(stderr, "[emulated USB adapter] %s\n", event.c_str());
+    // On a terminal, loader-cli's progress line may stand unfinished where this line would
+    // start: clear it, so each step gets a line of its own (loader-cli redraws its line at its
+    // next change).
+    static const bool terminal = isatty(fileno(stderr)) != 0;
+    std::fprintf(stderr, "%s[emulated USB adapter] %s\n", terminal ? "\r\033[2K" : "",
+                 event.c_str());
     std::fflush(stderr);
   });
   return adapter;

@@ -101,10 +101,12 @@ void CiModule::WriteRegister(int offset, std::uint8_t value) {
       const std::uint8_t previous = command_;
       command_ = value;
       if (value & kReset) {
+        // The module restarts with the software it holds; its update dialogue begins afresh.
         ++resets_;
         incoming_.clear();
         answer_.clear();
         answerPending_ = false;
+        RestartDialogue();
       }
       if (value & kSizeRead) {
         answer_ = {static_cast<std::uint8_t>(bufferSize_ >> 8),
@@ -125,6 +127,16 @@ void CiModule::WriteRegister(int offset, std::uint8_t value) {
     default:
       return;  // the size registers announce the length; the module counts the bytes itself
   }
+}
+
+void CiModule::RestartDialogue() {
+  phase_ = Phase::kPreparation;
+  expectedSequence_ = 0;
+  chunk_ = 0;
+  preparationConfirmed_ = 0;
+  transferConfirmed_ = 0;
+  corrupted_ = false;
+  integrityPassed_ = false;
 }
 
 void CiModule::EndHostWrite(bool sizeWrite) {
@@ -218,7 +230,8 @@ std::vector<std::uint8_t> CiModule::Transfer(const std::vector<std::uint8_t>& me
   if (!last) return kChunkAccepted;
   phase_ = Phase::kProgramming;
   const bool intact = !corrupted_ && transferConfirmed_ == image_.transferStream.size();
-  return intact && !failIntegrity_ ? kIntegrityPassed : kIntegrityFailed;
+  integrityPassed_ = intact && !failIntegrity_;
+  return integrityPassed_ ? kIntegrityPassed : kIntegrityFailed;
 }
 
 std::vector<std::uint8_t> CiModule::Programming(const std::vector<std::uint8_t>& message,
@@ -229,8 +242,19 @@ std::vector<std::uint8_t> CiModule::Programming(const std::vector<std::uint8_t>&
     corrupted_ = true;
     return kReadError;
   }
-  programmed_ = finalText_ == "Ready";
-  return TextAnswer(finalText_);
+  std::string verdict;
+  if (finalText_) {
+    verdict = *finalText_;
+  } else if (!integrityPassed_) {
+    // An image that failed its integrity test is never programmed.
+    programmed_ = false;
+    return kReadError;
+  } else {
+    verdict = software_ == image_ ? "OK   " : "Ready";
+  }
+  programmed_ = verdict == "Ready";
+  if (programmed_) software_ = image_;
+  return TextAnswer(verdict);
 }
 
 void CiModule::SetBufferSize(std::uint16_t size) {
@@ -260,9 +284,27 @@ void CiModule::Remove() {
   std::lock_guard lock(mutex_);
   present_ = false;
 }
+void CiModule::SetFinalText(const std::string& text) {
+  std::lock_guard lock(mutex_);
+  finalText_ = text;
+}
+void CiModule::SetCardSoftware(const ModuleImage& software) {
+  std::lock_guard lock(mutex_);
+  software_ = software;
+  newCardSoftware_ = software;
+}
 void CiModule::Insert() {
   std::lock_guard lock(mutex_);
+  if (present_) return;
   present_ = true;
+  software_ = newCardSoftware_;
+  command_ = 0;
+  incoming_.clear();
+  answer_.clear();
+  answerPending_ = false;
+  negotiatedSize_ = 0;
+  programmed_ = false;
+  RestartDialogue();
 }
 bool CiModule::Present() const {
   std::lock_guard lock(mutex_);
@@ -300,6 +342,10 @@ std::size_t CiModule::TransferBytesConfirmed() const {
 bool CiModule::Programmed() const {
   std::lock_guard lock(mutex_);
   return programmed_;
+}
+bool CiModule::HoldsImage() const {
+  std::lock_guard lock(mutex_);
+  return software_ == image_;
 }
 
 }  // namespace sim

@@ -1,6 +1,12 @@
 // A simulated Morvane CI module: the EN 50221 command interface as four byte-wide registers
 // and the module's side of the update dialogue. It compares everything it receives with the
 // image it was given, so a test can prove that no byte was lost, reordered or changed.
+//
+// Like a real module it lives on after an update: a reset of the command interface (RS)
+// restarts it with the software it holds, and its update dialogue begins afresh. It keeps the
+// image it was last programmed with, so an update with that same image ends in "OK   " (the
+// software was identical) and any other in "Ready". Taking the card out and putting one in
+// models a new card, holding the software set for new cards (none unless set).
 #pragma once
 
 #include <cstdint>
@@ -25,6 +31,8 @@ struct ModuleImage {
   static ModuleImage FromUpdate(const std::uint8_t* initData, std::size_t initDataLength,
                                 std::int32_t initSize, const std::uint8_t* mainData,
                                 std::size_t mainDataLength, std::int32_t mainSize);
+
+  friend bool operator==(const ModuleImage&, const ModuleImage&) = default;
 };
 
 // How long the module takes to answer each kind of message.
@@ -58,10 +66,14 @@ class CiModule {
   void DelayAt(int message, std::uint32_t microseconds);
   void RemoveAt(int message);
   void FailIntegrity() { failIntegrity_ = true; }
-  // The five characters of the final answer after programming ("Ready" unless set).
-  void SetFinalText(const std::string& text) { finalText_ = text; }
+  // Forces the five characters of the final answer; unset, the module answers "OK   " when it
+  // already holds the image it received and "Ready" (programming it) otherwise.
+  void SetFinalText(const std::string& text);
   void SetTiming(const ModuleTiming& timing) { timing_ = timing; }
+  // The software that this card holds, and that every card inserted later holds.
+  void SetCardSoftware(const ModuleImage& software);
   void Remove();
+  // After a removal: a new card, holding the software set for new cards, its dialogue fresh.
   void Insert();
 
   // --- What happened. ---
@@ -74,7 +86,11 @@ class CiModule {
   bool ReceivedImageIntact() const;
   std::size_t PreparationBytesConfirmed() const;
   std::size_t TransferBytesConfirmed() const;
+  // The last final exchange programmed the module (its answer was "Ready").
   bool Programmed() const;
+  // The card holds the image it was given, by programming or from the start.
+  bool HoldsImage() const;
+  const ModuleImage& Image() const { return image_; }
 
   // Answers of the dialogue, as byte strings.
   static std::vector<std::uint8_t> TextAnswer(const std::string& fiveCharacters);
@@ -92,6 +108,7 @@ class CiModule {
   std::vector<std::uint8_t> Programming(const std::vector<std::uint8_t>& message,
                                         std::uint32_t& delayUs);
   bool AnswerReady() const;
+  void RestartDialogue();
 
   platform::Clock& clock_;
   ModuleImage image_;
@@ -114,9 +131,12 @@ class CiModule {
   std::size_t preparationConfirmed_ = 0;
   std::size_t transferConfirmed_ = 0;
   bool corrupted_ = false;
+  bool integrityPassed_ = false;
   bool programmed_ = false;
   bool failIntegrity_ = false;
-  std::string finalText_ = "Ready";
+  std::optional<std::string> finalText_;
+  std::optional<ModuleImage> software_;         // what the card holds
+  std::optional<ModuleImage> newCardSoftware_;  // what a newly inserted card holds
   ModuleTiming timing_;
 
   int messageCount_ = 0;

@@ -3,73 +3,14 @@
 // kernel stand-in and the real driver code to the simulated module in the adapter's window.
 #include <gtest/gtest.h>
 
-#include <memory>
-
-#include "Update.h"
-#include "ci_module.h"
-#include "cicard.h"
-#include "kernel_devices.h"
-#include "link_rig.h"
+#include "driver_transport.h"
 #include "scenario_print.h"
-#include "sim_host.h"
-#include "sim_port_space.h"
-#include "virtual_clock.h"
 
 namespace {
 
+using cicard_test::DriverTransport;
 using cicard_test::PrintTo;
-
 using sim::ResourceDescriptor;
-
-// The driver transport with the adapter's window at `resources`; the module sits in the
-// machine window at `windowStart` (port or memory).
-class DriverTransport {
- public:
-  DriverTransport(bool memoryWindow, std::uint64_t windowStart, const sim::ResourceSet& resources)
-      : image(BuiltInImage()) {
-    host = std::make_unique<sim::SimHost>(clock, [this] { link->TimeoutTick(); });
-    module = std::make_unique<sim::CiModule>(
-        clock,
-        sim::ModuleImage::FromUpdate(image.InitData, image.InitDataLength, image.InitDataSize,
-                                     image.MainData, image.MainDataLength, image.MainDataSize));
-    if (memoryWindow)
-      kernel.AddMemoryWindow(windowStart, 4, module.get());
-    else
-      kernel.AddPortWindow(static_cast<std::uint32_t>(windowStart), 4, module.get());
-    EXPECT_EQ(kernel.LoadDriver(DriverEntry), STATUS_SUCCESS);
-    adapter = kernel.PlugAdapter();
-    startStatus = kernel.Start(adapter, resources);
-    // The driver transport never touches ports itself.
-    ports.DenyAccess(true);
-    link = std::make_unique<ModuleLink>(LinkServices{clock, ports, devices, libraries, *host});
-    link->UseDriver = true;
-  }
-
-  UpdateOutcome RunUpdate() {
-    UpdateProcedure procedure(*link, view, *host, image);
-    return procedure.Run();
-  }
-
-  std::vector<std::string> Finish() {
-    link->ModuleClose();
-    if (kernel.FunctionDevice(adapter) != nullptr) kernel.Remove(adapter);
-    kernel.Shutdown();
-    return kernel.Violations();
-  }
-
-  UpdateImage image;
-  sim::VirtualClock clock;
-  std::unique_ptr<sim::SimHost> host;
-  std::unique_ptr<sim::CiModule> module;
-  sim::Kernel kernel;
-  sim::Kernel::AdapterId adapter = 0;
-  NTSTATUS startStatus = STATUS_UNSUCCESSFUL;
-  sim::KernelDevices devices{kernel};
-  sim::SimPortSpace ports;
-  test::NoLibraries libraries;
-  test::RecordingView view;
-  std::unique_ptr<ModuleLink> link;
-};
 
 struct WindowScenario {
   const char* name;

@@ -1,5 +1,5 @@
-// loader-cli in-process on virtual time: its exit statuses, its plain output and its answers
-// to the adapter retry dialog.
+// loader-cli in-process on virtual time: its exit statuses, its plain and JSON output and its
+// answers to the adapter retry dialog.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -7,6 +7,7 @@
 #include <fstream>
 #include <functional>
 
+#include "json_report.h"
 #include "link_rig.h"
 #include "loader_cli.h"
 
@@ -36,17 +37,23 @@ class LoaderCli : public ::testing::Test {
   int Run(std::vector<std::string> arguments = {}) {
     auto settings = platform::ProfileAtPath((folder / "Morvane.ini").string());
     std::FILE* out = std::tmpfile();
-    TerminalStreams streams{out, stdin, false, false};
+    std::FILE* err = std::tmpfile();
+    TerminalStreams streams{out, stdin, false, false, err};
     const int status = RunLoaderCli(
         arguments, streams, {rig->clock, rig->ports, rig->devices, rig->libraries}, *settings);
     output = ReadAll(out);
+    errors = ReadAll(err);
     std::fclose(out);
+    std::fclose(err);
     return status;
   }
+
+  std::string LastLine() const { return output.substr(output.rfind('\n', output.size() - 2) + 1); }
 
   std::filesystem::path folder;
   std::unique_ptr<test::LinkRig> rig = std::make_unique<test::LinkRig>();
   std::string output;
+  std::string errors;
 };
 
 struct StatusCase {
@@ -54,27 +61,39 @@ struct StatusCase {
   std::function<void(test::LinkRig&)> setUp;
   int status;
   const char* lastLine;
+  const char* result;  // as the last JSON line names it
 };
 
 TEST_F(LoaderCli, ExitStatusesTellHowTheUpdateEnded) {
   const StatusCase cases[] = {
-      {"ready", [](auto&) {}, kCliReady, "Fortschritt: 100 %"},
+      {"ready", [](auto&) {}, kCliReady, "Fortschritt: 100 %", "ready"},
       {"no module", [](auto& r) { r.ports.AttachModule(nullptr, 0); }, kCliNotOpened,
-       "Beachten Sie bitte, dass mit diesem Programm nur Morvane Module getestet werden können !"},
+       "Beachten Sie bitte, dass mit diesem Programm nur Morvane Module getestet werden können !",
+       "not-opened"},
       {"integrity failed", [](auto& r) { r.module->FailIntegrity(); }, kCliFailed,
-       "[Fehler] Integritätstest fehlgeschlagen"},
-      {"same software", [](auto& r) { r.module->SetFinalText("OK   "); }, kCliAlreadyCurrent,
-       "[Information] Die Software im Modul war identisch !"},
+       "[Fehler] Integritätstest fehlgeschlagen", "failed"},
+      {"module holds the image", [](auto& r) { r.module->SetCardSoftware(r.module->Image()); },
+       kCliAlreadyCurrent, "[Information] Die Software im Modul war identisch !", "identical"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    rig = std::make_unique<test::LinkRig>();
-    c.setUp(*rig);
-    EXPECT_EQ(Run(), c.status);
-    ASSERT_FALSE(output.empty());
-    const auto lastLine = output.substr(output.rfind('\n', output.size() - 2) + 1);
-    EXPECT_EQ(lastLine, std::string(c.lastLine) + "\n");
+    for (bool json : {false, true}) {
+      rig = std::make_unique<test::LinkRig>();
+      c.setUp(*rig);
+      EXPECT_EQ(Run(json ? std::vector<std::string>{"--json"} : std::vector<std::string>{}),
+                c.status);
+      ASSERT_FALSE(output.empty());
+      EXPECT_EQ(LastLine(), json ? "{\"type\":\"result\",\"result\":\"" + std::string(c.result) +
+                                       "\",\"status\":" + std::to_string(c.status) + "}\n"
+                                 : std::string(c.lastLine) + "\n");
+    }
   }
+}
+
+TEST_F(LoaderCli, SecondRunAgainstTheSameModuleFindsTheSoftwareIdentical) {
+  ASSERT_EQ(Run(), kCliReady);
+  EXPECT_EQ(Run(), kCliAlreadyCurrent);
+  EXPECT_EQ(LastLine(), "[Information] Die Software im Modul war identisch !\n");
 }
 
 TEST_F(LoaderCli, PlainOutputListsTheStatusLinesAndProgress) {
@@ -95,27 +114,82 @@ TEST_F(LoaderCli, ReadsItsTransportFromTheSettingsFile) {
             std::string::npos);
 }
 
-TEST_F(LoaderCli, AcceptsOnlyHelpAndVersion) {
+TEST_F(LoaderCli, AcceptsOnlyJsonHelpAndVersion) {
   EXPECT_EQ(Run({"--help"}), kCliReady);
   EXPECT_NE(output.find("Rückgabewerte"), std::string::npos);
   EXPECT_EQ(Run({"--version"}), kCliReady);
   EXPECT_EQ(output, "loader-cli 1.22.0, Update Granit V1.22\n");
   EXPECT_EQ(Run({"-v"}), kCliUsage);
   EXPECT_EQ(Run({"extra"}), kCliUsage);
+  // With --json the output stays JSON; the explanation goes to the error stream.
+  EXPECT_EQ(Run({"extra", "--json"}), kCliUsage);
+  EXPECT_EQ(output, "{\"type\":\"result\",\"result\":\"usage\",\"status\":64}\n");
+  EXPECT_EQ(errors.rfind("Unbekannte Angabe: extra\n", 0), 0u);
   EXPECT_EQ(rig->module->MessageCount(), 0);
+}
+
+TEST_F(LoaderCli, JsonLinesTellEveryStatusLineAndProgressStep) {
+  ASSERT_EQ(Run({"--json"}), kCliReady);
+  std::string expected =
+      "{\"type\":\"update\",\"title\":\"Granit V1.22\"}\n"
+      "{\"type\":\"status\",\"text\":\"Suche CI Modul...\"}\n"
+      "{\"type\":\"status\",\"text\":\"Vorbereitung...\"}\n";
+  int last = 0;
+  const auto progress = [&](int percent) {
+    if (percent != last)
+      expected += "{\"type\":\"progress\",\"percent\":" + std::to_string(percent) + "}\n";
+    last = percent;
+  };
+  for (int step = 1; step <= 65; ++step) progress(step * 128 * 60 / 8320);
+  for (int percent : {65, 70, 76, 81, 87}) progress(percent);
+  expected +=
+      "{\"type\":\"status\",\"text\":\"Integritätstest...\"}\n"
+      "{\"type\":\"status\",\"text\":\"Modul wird programmiert...\"}\n"
+      "{\"type\":\"status\",\"text\":\"Ready\"}\n"
+      "{\"type\":\"progress\",\"percent\":100}\n"
+      "{\"type\":\"result\",\"result\":\"ready\",\"status\":0}\n";
+  EXPECT_EQ(output, expected);
+}
+
+TEST_F(LoaderCli, JsonMessagesKeepTheirTextsAndTitles) {
+  const auto endsWith = [this](const std::string& tail) {
+    return output.size() >= tail.size() &&
+           output.compare(output.size() - tail.size(), tail.size(), tail) == 0;
+  };
+  rig->module->SilenceAt(131);  // the first chunk: the time-out box, then the dialog
+  ASSERT_EQ(Run({"--json"}), kCliFailed);
+  EXPECT_TRUE(endsWith(
+      "{\"type\":\"progress\",\"percent\":60}\n"
+      "{\"type\":\"message\",\"title\":\"Fehler\",\"text\":\"Timeout, keine Antwort vom Modul\"}\n"
+      "{\"type\":\"status\",\"text\":\"\"}\n{\"type\":\"progress\",\"percent\":0}\n"
+      "{\"type\":\"message\",\"title\":\"Fehler\",\"text\":\"Fehler beim Einlesen der Daten "
+      "aufgetreten\"}\n{\"type\":\"result\",\"result\":\"failed\",\"status\":2}\n"))
+      << output;
+  rig = std::make_unique<test::LinkRig>();
+  rig->ports.AttachModule(nullptr, 0);
+  ASSERT_EQ(Run({"--json"}), kCliNotOpened);
+  EXPECT_TRUE(endsWith(
+      "{\"type\":\"message\",\"title\":\"Fehler\",\"text\":\"Common Interface Modul nicht "
+      "gefunden oder nicht bereit.\\r\\nStellen Sie sicher, dass die PCMCIA Hardware richtig "
+      "installiert ist.\\r\\nBeachten Sie bitte, dass mit diesem Programm nur Morvane Module "
+      "getestet werden können !\"}\n{\"type\":\"status\",\"text\":\"\"}\n"
+      "{\"type\":\"result\",\"result\":\"not-opened\",\"status\":1}\n"))
+      << output;
 }
 
 struct RetryCase {
   const char* typed;
   bool inputIsTerminal;
   bool again;
+  bool json = false;
 };
 
 TEST(TerminalRetryDialog, AnswersFromTheTerminalOrCancels) {
   const RetryCase cases[] = {
-      {"o\n", true, true},   {"OK\n", true, true},    {"\n", true, true},
-      {"a\n", true, false},  {"x\na\n", true, false}, {"", true, false},  // end of input
+      {"o\n", true, true},       {"OK\n", true, true},       {"\n", true, true},
+      {"a\n", true, false},      {"x\na\n", true, false},    {"", true, false},  // end of input
       {"o\n", false, false},  // no terminal: nobody can answer, so it counts as cancelled
+      {"o\n", true, true, true}, {"a\n", true, false, true}, {"o\n", false, false, true},
   };
   sim::VirtualClock clock;
   for (const auto& c : cases) {
@@ -126,14 +200,50 @@ TEST(TerminalRetryDialog, AnswersFromTheTerminalOrCancels) {
       in = std::tmpfile();
     }
     std::FILE* out = std::tmpfile();
-    TerminalHost host({out, in, false, c.inputIsTerminal}, clock, [] {});
-    EXPECT_EQ(host.AskRetry("Der gefundene VARAR-Adapter\r\nDrücken Sie OK"), c.again)
-        << '"' << c.typed << '"';
-    const auto shown = ReadAll(out);
-    EXPECT_EQ(shown.rfind("[Information] Der gefundene VARAR-Adapter\nDrücken Sie OK\n", 0), 0u);
+    std::FILE* err = std::tmpfile();
+    const TerminalStreams streams{out, in, false, c.inputIsTerminal, err};
+    if (!c.json) {
+      TextReport report(streams);
+      TerminalHost host(report, clock, [] {});
+      EXPECT_EQ(host.AskRetry("Der gefundene VARAR-Adapter\r\nDrücken Sie OK"), c.again)
+          << '"' << c.typed << '"';
+      EXPECT_EQ(
+          ReadAll(out).rfind("[Information] Der gefundene VARAR-Adapter\nDrücken Sie OK\n", 0), 0u);
+    } else {
+      JsonReport report(streams);
+      EXPECT_EQ(report.AskRetry("Der gefundene VARAR-Adapter\r\nDrücken Sie OK"), c.again);
+      EXPECT_EQ(ReadAll(out), std::string("{\"type\":\"retry\",\"text\":\"Der gefundene "
+                                          "VARAR-Adapter\\r\\nDrücken Sie OK\",\"answer\":\"") +
+                                  (c.again ? "ok" : "cancel") + "\"}\n");
+      // A person at the terminal sees the question on the error stream.
+      EXPECT_EQ(ReadAll(err).empty(), !c.inputIsTerminal);
+    }
     std::fclose(in);
     std::fclose(out);
+    std::fclose(err);
   }
+}
+
+struct JsonCase {
+  const char* text;
+  const char* literal;
+};
+
+TEST(JsonString, EscapesWhatJsonRequiresAndKeepsUtf8) {
+  const JsonCase cases[] = {
+      {"Ready", "\"Ready\""},
+      {"Integritätstest...", "\"Integritätstest...\""},
+      {"a \"b\" c\\d", "\"a \\\"b\\\" c\\\\d\""},
+      {"Zeile\r\nZeile\t!", "\"Zeile\\r\\nZeile\\t!\""},
+      {"\x01\x1f\x7f", "\"\\u0001\\u001f\x7f\""},
+      {"\xF0\x9F\x93\x80", "\"\xF0\x9F\x93\x80\""},   // four bytes, kept
+      {"\xFF ok", "\"\\ufffd ok\""},                  // never valid in UTF-8
+      {"\xC3", "\"\\ufffd\""},                        // cut short
+      {"\xC0\xAF", "\"\\ufffd\\ufffd\""},             // overlong
+      {"\xED\xA0\x80", "\"\\ufffd\\ufffd\\ufffd\""},  // a surrogate
+      {"\xE4\xF6", "\"\\ufffd\\ufffd\""},             // Latin-1, not UTF-8
+  };
+  for (const auto& c : cases) EXPECT_EQ(JsonString(c.text), c.literal) << c.text;
 }
 
 }  // namespace
