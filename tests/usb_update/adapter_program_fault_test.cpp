@@ -14,22 +14,6 @@
 namespace usb_test {
 namespace {
 
-std::string Search() {
-  std::array<char, 512> path{};
-  return SearchUSBAdapter(path.data()) == 1 ? std::string(path.data()) : std::string();
-}
-
-// A warm adapter with the link to the module up.
-void BringUp(UsbRig& rig) {
-  rig.adapter->StartWarm();
-  ASSERT_EQ(USBAdapterOpen(Search().c_str()), 1);
-  SetTimeout(2000);
-  ASSERT_EQ(USBAdapterCIReset(), 2);
-  ASSERT_EQ(WriteCOR(0x1FE, 9, 0x320), 1);
-  std::int32_t size = 0;
-  ASSERT_EQ(NegociateCI(128, &size), 1);
-}
-
 // The first message of the update, with its command frame's header in front.
 std::vector<std::uint8_t> FirstPreparationFrame(const UsbRig& rig) {
   const std::uint8_t head[] = {0x20, 0x00, 0xFF, 73,   0x13, 0x01, 0x00,
@@ -57,7 +41,7 @@ TEST_P(DownloadRelease, CountsAsDoneAndTheAdapterComesBack) {
   {
     UsbRig rig;
     rig.adapter->SetStatusStageUs(c.statusStageUs);
-    ASSERT_EQ(USBAdapterOpen(Search().c_str()), 1);
+    ASSERT_EQ(USBAdapterOpen(SearchAdapter().c_str()), 1);
     const auto handle = cibridge::g_pDevice->InterfaceHandle();
     std::uint8_t hold = 1, release = 0;
     std::uint32_t count = 0;
@@ -72,11 +56,11 @@ TEST_P(DownloadRelease, CountsAsDoneAndTheAdapterComesBack) {
   }
   UsbRig rig(0x1234, 0x5678);
   rig.adapter->SetStatusStageUs(c.statusStageUs);
-  ASSERT_EQ(USBAdapterOpen(Search().c_str()), 1);
+  ASSERT_EQ(USBAdapterOpen(SearchAdapter().c_str()), 1);
   EXPECT_EQ(LoadFirmware(0x12345678), 1);
   USBAdapterClose();
   rig.clock.AdvanceMs(2000);
-  ASSERT_EQ(USBAdapterOpen(Search().c_str()), 1);
+  ASSERT_EQ(USBAdapterOpen(SearchAdapter().c_str()), 1);
   SetTimeout(2000);
   EXPECT_EQ(USBAdapterCIReset(), 2);
 }
@@ -95,7 +79,7 @@ INSTANTIATE_TEST_SUITE_P(
 // the new one: the pipe reset abandons it, and the answer is fetched by the next command.
 TEST(AdapterProgram, ReplyPipeResetAbandonsTheWaitingCommand) {
   UsbRig rig;
-  BringUp(rig);
+  ASSERT_TRUE(OpenWarmLink(rig));
   rig.module->DelayAt(1, 3'000'000);
   const auto frame = FirstPreparationFrame(rig);
   std::array<std::uint8_t, 256> answer{};
@@ -127,7 +111,7 @@ TEST(AdapterProgram, ReplyPipeResetAbandonsTheWaitingCommand) {
 // endpoint for longer than USB allows a device to take for a request without data (50 ms).
 TEST(AdapterProgram, BogusAnswerSizeDoesNotStallTheControlEndpoint) {
   UsbRig rig;
-  BringUp(rig);
+  ASSERT_TRUE(OpenWarmLink(rig));
   rig.module->AnswerAt(1, std::vector<std::uint8_t>(0xFFF0, 0x22));
   const auto frame = FirstPreparationFrame(rig);
   auto& usb = *rig.adapter;
@@ -145,7 +129,7 @@ TEST(AdapterProgram, BogusAnswerSizeDoesNotStallTheControlEndpoint) {
 TEST(AdapterProgram, ResetsTheCardOnlyWithSettledPower) {
   UsbRig rig;
   rig.adapter->StartWarm();
-  ASSERT_EQ(USBAdapterOpen(Search().c_str()), 1);
+  ASSERT_EQ(USBAdapterOpen(SearchAdapter().c_str()), 1);
   SetTimeout(2000);
   EXPECT_EQ(USBAdapterCIReset(), 2);
   EXPECT_EQ(rig.adapter->Slot().LostResets(), 0);
@@ -156,14 +140,14 @@ TEST(AdapterProgram, DoesNotTakeUndrivenReadyForReady) {
   UsbRig rig;
   rig.adapter->Slot().SetNeverReady(true);
   rig.adapter->StartWarm();
-  ASSERT_EQ(USBAdapterOpen(Search().c_str()), 1);
+  ASSERT_EQ(USBAdapterOpen(SearchAdapter().c_str()), 1);
   SetTimeout(2000);
   EXPECT_EQ(USBAdapterCIReset(), 0x10);
 }
 
 TEST(AdapterProgram, SwitchesSlotPowerOffWhenTheCardLeaves) {
   UsbRig rig;
-  BringUp(rig);
+  ASSERT_TRUE(OpenWarmLink(rig));
   rig.module->Remove();
   rig.clock.AdvanceMs(10);
   EXPECT_EQ(GetCIStatus(), -1);  // answered 0x30

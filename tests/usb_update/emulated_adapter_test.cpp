@@ -13,21 +13,16 @@
 namespace usb_test {
 namespace {
 
-std::string Search() {
-  std::array<char, 512> path{};
-  return SearchUSBAdapter(path.data()) == 1 ? std::string(path.data()) : std::string();
-}
-
 bool Reopen(UsbRig& rig, std::uint32_t waitMs) {
   USBAdapterClose();
   rig.clock.AdvanceMs(waitMs);
-  const std::string path = Search();
+  const std::string path = SearchAdapter();
   return !path.empty() && USBAdapterOpen(path.c_str()) == 1;
 }
 
 TEST(EmulatedAdapter, ColdAdapterAnswersOnlyTheDownload) {
   UsbRig rig(0x1234, 0x5678);
-  const std::string path = Search();
+  const std::string path = SearchAdapter();
   EXPECT_EQ(path.substr(0, 25), "\\\\?\\usb#vid_1234&pid_5678");
   ASSERT_EQ(USBAdapterOpen(path.c_str()), 1);
   SetTimeout(2000);
@@ -49,12 +44,12 @@ class Download : public ::testing::TestWithParam<DownloadCase> {};
 TEST_P(Download, AdapterComesBackUnderTheIdsInItsDescriptor) {
   const auto& c = GetParam();
   UsbRig rig(0x1234, 0x5678);
-  ASSERT_EQ(USBAdapterOpen(Search().c_str()), 1);
+  ASSERT_EQ(USBAdapterOpen(SearchAdapter().c_str()), 1);
   ASSERT_EQ(LoadFirmware(c.ids), 1);
   EXPECT_TRUE(rig.adapter->ProgramRunning());
   USBAdapterClose();
   rig.clock.AdvanceMs(100);
-  EXPECT_EQ(Search(), "");  // off the bus while it re-enumerates
+  EXPECT_EQ(SearchAdapter(), "");  // off the bus while it re-enumerates
   ASSERT_TRUE(Reopen(rig, 1500));
   EXPECT_EQ(rig.adapter->VendorId(), c.vendor);
   EXPECT_EQ(rig.adapter->ProductId(), c.product);
@@ -85,7 +80,7 @@ class ForeignCode : public ::testing::TestWithParam<ForeignCodeCase> {};
 
 TEST_P(ForeignCode, LeavesTheAdapterCold) {
   UsbRig rig(0x1234, 0x5678);
-  const std::string path = Search();
+  const std::string path = SearchAdapter();
   ASSERT_EQ(USBAdapterOpen(path.c_str()), 1);
   const auto handle = cibridge::g_pDevice->InterfaceHandle();
   std::uint8_t one = 1;
@@ -100,7 +95,7 @@ TEST_P(ForeignCode, LeavesTheAdapterCold) {
   ASSERT_TRUE(rig.adapter->ControlTransfer(handle, {0x40, 0xA0, 0xE600, 0, 1}, &zero, 1, &count));
   EXPECT_TRUE(rig.adapter->ProgramRunning());
   ASSERT_TRUE(Reopen(rig, 3000));
-  EXPECT_EQ(Search(), path);
+  EXPECT_EQ(SearchAdapter(), path);
   SetTimeout(2000);
   EXPECT_EQ(USBAdapterCIReset(), 0);
 }
@@ -116,14 +111,7 @@ INSTANTIATE_TEST_SUITE_P(
 // right answer, fetched under the keep-the-answer rule instead of a stale frame.
 TEST(EmulatedAdapter, LateAnswerIsKeptNotMistakenForTheNextReply) {
   UsbRig rig;
-  rig.adapter->StartWarm();
-  ASSERT_EQ(USBAdapterOpen(Search().c_str()), 1);
-  SetTimeout(2000);
-  ASSERT_EQ(USBAdapterCIReset(), 2);
-  ASSERT_EQ(WriteCOR(0x1FE, 9, 0x320), 1);
-  std::int32_t size = 0;
-  ASSERT_EQ(NegociateCI(128, &size), 1);
-
+  ASSERT_TRUE(OpenWarmLink(rig));
   rig.module->DelayAt(1, 3'000'000);
   std::vector<std::uint8_t> first(73, 0x00);
   const std::uint8_t prefix[] = {0x13, 0x01, 0x00, 0x80, 0xFF, 0x00, 0x00, 0x86, 0x00};
@@ -150,7 +138,7 @@ TEST(EmulatedAdapter, AtFullSpeedTheProgramOffersNoPipes) {
   rig.adapter->SetFullSpeed(true);
   rig.adapter->StartWarm();
   EXPECT_FALSE(rig.adapter->Chip().HighSpeed());
-  const std::string path = Search();
+  const std::string path = SearchAdapter();
   ASSERT_FALSE(path.empty());
   EXPECT_EQ(USBAdapterOpen(path.c_str()), 0);
 }
@@ -158,12 +146,12 @@ TEST(EmulatedAdapter, AtFullSpeedTheProgramOffersNoPipes) {
 TEST(EmulatedAdapter, UnpluggedAdapterFailsEveryCall) {
   UsbRig rig;
   rig.adapter->StartWarm();
-  ASSERT_EQ(USBAdapterOpen(Search().c_str()), 1);
+  ASSERT_EQ(USBAdapterOpen(SearchAdapter().c_str()), 1);
   rig.adapter->Unplug();
   SetTimeout(2000);
   EXPECT_EQ(USBAdapterCIReset(), 0);
   EXPECT_EQ(WriteCOR(0x1FE, 9, 0x320), 0);
-  EXPECT_EQ(Search(), "");
+  EXPECT_EQ(SearchAdapter(), "");
 }
 
 }  // namespace
