@@ -62,7 +62,8 @@ std::uint64_t EmulatedAdapter::ClockUs() {
 void EmulatedAdapter::CatchUp() {
   const std::uint64_t now = ClockUs();
   if (now > syncedUs_) {
-    chip_->RunUs(now - syncedUs_);
+    chip_->RunUs(
+        std::min<std::uint64_t>(now - syncedUs_, std::uint64_t{kLongestCatchUpMs} * 1000u));
     syncedUs_ = now;
   }
   Observe();

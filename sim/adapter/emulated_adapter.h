@@ -120,6 +120,9 @@ class EmulatedAdapter final : public cibridge::UsbBackend {
   static constexpr std::size_t kCodeMemory = 8192;
   // The longest wait of a transfer whose pipe has no time-out (WinUSB would wait for ever).
   static constexpr std::uint32_t kEndlessWaitMs = 120'000;
+  // After a longer time without any call (a demo window left open), the chip runs only this
+  // much of it: the program, idle in its main loop, loses nothing but ticks of its timer.
+  static constexpr std::uint32_t kLongestCatchUpMs = 10'000;
 
  private:
   struct Setting {
