@@ -65,9 +65,11 @@ bool ModuleLink::WaitForDataAvailable(std::int32_t timeoutMs) {
 }
 
 void ModuleLink::ReadAnswer() {
-  const std::size_t size = (ReadCiRegister(RegisterAt(IOBase, kSizeLow)) +
-                            256u * ReadCiRegister(RegisterAt(IOBase, kSizeHigh))) &
-                           0x1FF;
+  // The size-low register is read first: the two reads are separate statements because the
+  // operands of one expression may be evaluated in either order.
+  const std::size_t low = ReadCiRegister(RegisterAt(IOBase, kSizeLow));
+  const std::size_t high = ReadCiRegister(RegisterAt(IOBase, kSizeHigh));
+  const std::size_t size = (low + 256u * high) & 0x1FF;
   AnswerText.clear();
   AnswerText.reserve(2 * size);
   for (std::size_t i = 0; i < size; ++i) {

@@ -68,6 +68,12 @@ std::string_view Characters(const std::string& answer, std::size_t first, std::s
   return std::string_view(answer).substr(first - 1, count);
 }
 
+// The gauge's share `scale` of `done` out of `size` bytes, truncated; 0 for an image size that
+// is not positive, which no checked image has.
+int GaugeShare(std::int64_t done, std::int32_t size, int scale) {
+  return size > 0 ? static_cast<int>(done * scale / size) : 0;
+}
+
 // The five text characters carried as digit pairs at characters 7 to 16 of an answer.
 std::string DecodedAnswer(const std::string& answer) {
   std::string text;
@@ -188,7 +194,7 @@ bool UpdateProcedure::PreparationPhase() {
       }
       ++sequence;
       --stepsLeft;
-      view_.SetGauge(static_cast<int>(std::int64_t{offset} * 60 / blockSize));
+      view_.SetGauge(GaugeShare(offset, blockSize, 60));
       application_.ProcessMessages();
     } while (accumulated < kBlockStride && offset < blockSize && stepsLeft != 0);
   } while (accumulated < kBlockStride && offset < blockSize);
@@ -239,7 +245,7 @@ bool UpdateProcedure::TransferPhase() {
       FailureEnding("Fehler beim Einlesen der Daten aufgetreten");
       return false;
     }
-    view_.SetGauge(static_cast<int>(std::int64_t{offset & ~kGaugeGranule} * 30 / size + 60));
+    view_.SetGauge(GaugeShare(offset & ~kGaugeGranule, size, 30) + 60);
     if (!integrityChunk && offset >= threshold) {
       view_.SetStatusLine("Integritätstest...");
       integrityMode = true;

@@ -19,10 +19,16 @@ bool CBaseDevice::Release() {
 bool CBaseDevice::Open(const char* devicePath, std::int32_t useSetting,
                        const std::int32_t* setting) {
   if (devicePath == nullptr) return false;
+  // A file left open by an earlier open (one whose initialisation failed, in a retry loop) is
+  // closed first, together with whatever is bound to it, so that repeated opens hold one file.
+  if (m_hDevice != 0 && m_hDevice != kInvalidHandleValue) (void)Close();
   m_hDevice = m_usb.CreateDeviceFile(devicePath);
   if (m_hDevice == kInvalidHandleValue) return false;
+  ForgetFailedBinding();
   return Initialize(useSetting, setting);
 }
+
+void CBaseDevice::ForgetFailedBinding() {}
 
 bool CBaseDevice::Close() {
   (void)Release();
@@ -82,6 +88,10 @@ bool CUsbDevice::FindDevicePath(Guid interfaceClass, char* buffer, std::uint32_t
   *capacity = static_cast<std::uint32_t>(n);
   (void)m_usb.DestroyDeviceInfoList(set);
   return true;
+}
+
+void CUsbDevice::ForgetFailedBinding() {
+  if (m_hWinUsb == kInvalidHandleValue) m_hWinUsb = 0;
 }
 
 bool CUsbDevice::Initialize(std::int32_t useSetting, const std::int32_t* setting) {

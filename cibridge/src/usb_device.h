@@ -22,8 +22,9 @@ class CBaseDevice {
   // Frees what Initialize bound.
   virtual bool Release();
 
-  // Opens the device path and initialises it. Does not undo its steps on failure: the file
-  // handle stays in m_hDevice until Close.
+  // Opens the device path and initialises it. A file still open from an earlier open is closed
+  // first. Does not undo its steps on failure: the file handle stays in m_hDevice until Close
+  // or the next Open.
   bool Open(const char* devicePath, std::int32_t useSetting, const std::int32_t* setting);
   // Releases the interface, then closes the file. False when the file handle is the
   // invalid-handle value (a failed open).
@@ -34,6 +35,10 @@ class CBaseDevice {
  protected:
   // Deliberately no virtual destructor: the one device object lives as long as the process.
   ~CBaseDevice() = default;
+
+  // Called by Open on a freshly opened file before Initialize: drops what a failed binding of
+  // an earlier open left behind, so that it does not refuse this one.
+  virtual void ForgetFailedBinding();
 
   UsbBackend& m_usb;
   UsbHandle m_hDevice = 0;
@@ -76,6 +81,10 @@ class CUsbDevice final : public CBaseDevice {
   const PipeInformation& PipeBulkOut() const { return m_pipeBulkOut; }
   const PipeInformation& PipeInterruptIn() const { return m_pipeInterruptIn; }
   const PipeInformation& PipeInterruptOut() const { return m_pipeInterruptOut; }
+
+ protected:
+  // An interface handle that a failed WinUsb_Initialize left invalid holds nothing: it becomes 0.
+  void ForgetFailedBinding() override;
 
  private:
   void FilePipe(const PipeInformation& pipe);

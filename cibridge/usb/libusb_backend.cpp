@@ -335,26 +335,16 @@ bool LibusbBackend::SetPipePolicy(UsbHandle interfaceHandle, std::uint8_t pipeId
   if (iface == nullptr || value == nullptr || !FindEndpoint(*iface, pipeId, &endpoint)) {
     return false;
   }
-  switch (policy) {
-    case PIPE_TRANSFER_TIMEOUT: {
-      if (valueLength != sizeof(std::uint32_t)) return false;
-      std::uint32_t timeout = 0;
-      std::memcpy(&timeout, value, sizeof timeout);
-      iface->pipes[pipeId].timeoutMs = timeout;
-      return true;
-    }
-    case SHORT_PACKET_TERMINATE:
-    case AUTO_CLEAR_STALL:
-    case IGNORE_SHORT_PACKETS:
-    case ALLOW_PARTIAL_READS:
-    case AUTO_FLUSH:
-    case RAW_IO:
-      // Reads here always keep the rest of a packet for the next read, and nothing is flushed
-      // or cleared behind the caller's back: the behaviour the device layer asks for.
-      return valueLength == 1;
-    default:
-      return false;
+  if (valueLength == 0 || valueLength != PipePolicyValueLength(policy)) return false;
+  if (policy == PIPE_TRANSFER_TIMEOUT) {
+    std::uint32_t timeout = 0;
+    std::memcpy(&timeout, value, sizeof timeout);
+    iface->pipes[pipeId].timeoutMs = timeout;
   }
+  // Reads here always keep the rest of a packet for the next read, and nothing is flushed or
+  // cleared behind the caller's back: the behaviour the device layer asks for, whatever the
+  // switches say.
+  return true;
 }
 
 bool LibusbBackend::ResetPipe(UsbHandle interfaceHandle, std::uint8_t pipeId) {

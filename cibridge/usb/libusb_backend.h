@@ -28,10 +28,10 @@ struct AdapterUsbId {
   std::uint16_t product;
 };
 
-// USB devices that count as CI adapters. The adapter program's own IDs come first; add the IDs
-// of further adapter editions here (and to the udev rules beside this library).
+// USB devices that count as CI adapters: the build's list MORVANE_ADAPTER_IDS, from which the
+// udev rule and the Windows INF file are made too.
 inline constexpr AdapterUsbId kCiAdapterIds[] = {
-    {0x1B0D, 0x5F10},
+#include "adapter_usb_ids.inc"
 };
 
 // The interface path of an adapter: vendor and product ID, then the bus and port chain.

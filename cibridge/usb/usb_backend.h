@@ -104,6 +104,13 @@ enum PipePolicy : std::uint32_t {
   RAW_IO = 7,
 };
 
+// The size of a policy's value as WinUsb_SetPipePolicy takes it: a 4-byte time-out in
+// milliseconds, a 1-byte switch for every other policy; 0 for a code WinUSB does not know.
+inline std::uint32_t PipePolicyValueLength(std::uint32_t policy) {
+  if (policy == PIPE_TRANSFER_TIMEOUT) return 4;
+  return policy >= SHORT_PACKET_TERMINATE && policy <= RAW_IO ? 1 : 0;
+}
+
 class UsbBackend {
  public:
   virtual ~UsbBackend() = default;

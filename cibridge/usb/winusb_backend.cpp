@@ -1,10 +1,6 @@
 #include "winusb_backend.h"
 
-// clang-format off
-#include <windows.h>
-#include <setupapi.h>
-#include <winusb.h>
-// clang-format on
+#include "winusb_records.h"
 
 #include <cstddef>
 #include <cstring>
@@ -29,28 +25,10 @@ UsbHandle AsHandle(T handle) {
   return reinterpret_cast<UsbHandle>(handle);
 }
 
-GUID ToGuid(const Guid& guid) {
-  GUID out;
-  out.Data1 = guid.data1;
-  out.Data2 = guid.data2;
-  out.Data3 = guid.data3;
-  std::memcpy(out.Data4, guid.data4, sizeof out.Data4);
-  return out;
-}
-
-Guid FromGuid(const GUID& guid) {
-  Guid out;
-  out.data1 = guid.Data1;
-  out.data2 = guid.Data2;
-  out.data3 = guid.Data3;
-  std::memcpy(out.data4, guid.Data4, sizeof out.data4);
-  return out;
-}
-
 SP_DEVICE_INTERFACE_DATA ToInterfaceData(const DeviceInterfaceData& data) {
   SP_DEVICE_INTERFACE_DATA out;
   out.cbSize = sizeof out;
-  out.InterfaceClassGuid = ToGuid(data.interfaceClass);
+  out.InterfaceClassGuid = ToWindows(data.interfaceClass);
   out.Flags = data.flags;
   out.Reserved = static_cast<ULONG_PTR>(data.reserved);
   return out;
@@ -62,7 +40,7 @@ constexpr std::size_t kPathOffset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, 
 }  // namespace
 
 UsbHandle WinUsbBackend::GetClassDevices(const Guid& interfaceClass) {
-  const GUID guid = ToGuid(interfaceClass);
+  const GUID guid = ToWindows(interfaceClass);
   const HDEVINFO set =
       SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
   return set == INVALID_HANDLE_VALUE ? kInvalidHandleValue : AsHandle(set);
@@ -80,14 +58,14 @@ bool WinUsbBackend::EnumDeviceInterfaces(UsbHandle deviceInfoSet, const Guid& in
                                          std::uint32_t memberIndex,
                                          DeviceInterfaceData* interfaceData) {
   if (interfaceData == nullptr) return false;
-  const GUID guid = ToGuid(interfaceClass);
+  const GUID guid = ToWindows(interfaceClass);
   SP_DEVICE_INTERFACE_DATA data;
   data.cbSize = sizeof data;
   if (!SetupDiEnumDeviceInterfaces(AsDevInfo(deviceInfoSet), nullptr, &guid, memberIndex, &data)) {
     return false;
   }
   interfaceData->cbSize = data.cbSize;
-  interfaceData->interfaceClass = FromGuid(data.InterfaceClassGuid);
+  interfaceData->interfaceClass = FromWindows(data.InterfaceClassGuid);
   interfaceData->flags = data.Flags;
   interfaceData->reserved = static_cast<std::uintptr_t>(data.Reserved);
   return true;
@@ -155,15 +133,7 @@ bool WinUsbBackend::QueryInterfaceSettings(UsbHandle interfaceHandle, std::uint8
   if (!WinUsb_QueryInterfaceSettings(AsInterface(interfaceHandle), alternateSetting, &d)) {
     return false;
   }
-  descriptor->bLength = d.bLength;
-  descriptor->bDescriptorType = d.bDescriptorType;
-  descriptor->bInterfaceNumber = d.bInterfaceNumber;
-  descriptor->bAlternateSetting = d.bAlternateSetting;
-  descriptor->bNumEndpoints = d.bNumEndpoints;
-  descriptor->bInterfaceClass = d.bInterfaceClass;
-  descriptor->bInterfaceSubClass = d.bInterfaceSubClass;
-  descriptor->bInterfaceProtocol = d.bInterfaceProtocol;
-  descriptor->iInterface = d.iInterface;
+  *descriptor = FromWindows(d);
   return true;
 }
 
@@ -179,10 +149,7 @@ bool WinUsbBackend::QueryPipe(UsbHandle interfaceHandle, std::uint8_t alternateS
   if (!WinUsb_QueryPipe(AsInterface(interfaceHandle), alternateSetting, pipeIndex, &info)) {
     return false;
   }
-  pipe->PipeType = static_cast<UsbPipeType>(info.PipeType);
-  pipe->PipeId = info.PipeId;
-  pipe->MaximumPacketSize = info.MaximumPacketSize;
-  pipe->Interval = info.Interval;
+  *pipe = FromWindows(info);
   return true;
 }
 
@@ -223,12 +190,7 @@ bool WinUsbBackend::ReadPipe(UsbHandle interfaceHandle, std::uint8_t pipeId, std
 bool WinUsbBackend::ControlTransfer(UsbHandle interfaceHandle, const SetupPacket& setup,
                                     std::uint8_t* buffer, std::uint32_t length,
                                     std::uint32_t* lengthTransferred) {
-  WINUSB_SETUP_PACKET packet;
-  packet.RequestType = setup.RequestType;
-  packet.Request = setup.Request;
-  packet.Value = setup.Value;
-  packet.Index = setup.Index;
-  packet.Length = setup.Length;
+  const WINUSB_SETUP_PACKET packet = ToWindows(setup);
   ULONG transferred = 0;
   const bool ok = WinUsb_ControlTransfer(AsInterface(interfaceHandle), packet, buffer, length,
                                          &transferred, nullptr) != FALSE;

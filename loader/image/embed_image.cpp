@@ -58,6 +58,8 @@ int main(int argc, char** argv) {
         << "extern const std::string_view ImageTitle = " << CppString(image.ImageTitle) << ";\n";
     WriteArray(out, "InitData", image.InitData);
     WriteArray(out, "MainData", image.MainData);
+    // Closing writes the last buffered bytes; only a stream still good after it holds them all.
+    out.close();
     if (!out) throw image::ImageError(std::string("cannot write ") + argv[2]);
   } catch (const std::exception& error) {
     std::cerr << "Update image " << argv[1] << " refused: " << error.what() << "\n";

@@ -117,6 +117,13 @@ void CheckImage(const ImageFile& image) {
   if (image.InitDataSize > kPreparationStride)
     throw ImageError("InitDataSize must be at most 8320");
   if (image.MainDataSize <= 0) throw ImageError("MainDataSize must be positive");
+  if (image.MainDataSize <= kStep)
+    throw ImageError(
+        "MainDataSize must be more than 128: a single chunk would have to be "
+        "accepted both as a chunk and as the integrity test");
+  if (image.MainDataSize > kLargestMainSize)
+    throw ImageError("MainDataSize must be at most " + std::to_string(kLargestMainSize) +
+                     ": the transfer offset would pass the signed 32-bit range");
   const auto preparation = RequiredPreparationBytes(image.InitDataSize);
   if (image.InitData.size() < preparation)
     throw ImageError("InitData holds " + std::to_string(image.InitData.size()) +

@@ -28,6 +28,9 @@ class ImageError : public std::runtime_error {
 inline constexpr std::int32_t kPreparationStride = 8320;
 inline constexpr std::int32_t kMainCapacity = 179328;
 inline constexpr std::int32_t kStep = 128;
+// The transfer offset grows in 128-byte steps up to the size rounded up to a whole step; it is
+// a signed 32-bit number, so the size may not exceed the last whole step below 2^31.
+inline constexpr std::int32_t kLargestMainSize = 0x7FFFFFFF / kStep * kStep;
 
 // Parses the text of an image file; `folder` resolves `file:` areas.
 ImageFile ParseImage(const std::string& text, const std::filesystem::path& folder);

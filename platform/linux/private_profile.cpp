@@ -158,20 +158,46 @@ class FileProfile final : public PrivateProfile {
     lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(lastEntry + 1), entry);
   }
 
+  // The file a write goes to: a symbolic link (or a chain of them) is followed to its target,
+  // so the link itself stays a link. Empty when the chain does not end (a loop).
+  static std::filesystem::path WriteTarget(const std::string& path) {
+    std::filesystem::path target(path);
+    for (int hops = 0; hops < kMaxLinkHops; ++hops) {
+      std::error_code error;
+      if (!std::filesystem::is_symlink(std::filesystem::symlink_status(target, error)))
+        return target;
+      const auto next = std::filesystem::read_symlink(target, error);
+      if (error) return {};
+      target = next.is_absolute() ? next : target.parent_path() / next;
+    }
+    return {};
+  }
+
+  // A file without write permission for its owner is read-only, as a file with the read-only
+  // attribute is on Windows, where the write fails even for an administrator.
+  static bool ReadOnly(const std::filesystem::path& target) {
+    std::error_code error;
+    const auto status = std::filesystem::status(target, error);
+    if (error || !std::filesystem::exists(status)) return false;
+    return (status.permissions() & std::filesystem::perms::owner_write) ==
+               std::filesystem::perms::none ||
+           ::access(target.c_str(), W_OK) != 0;
+  }
+
   // Writes the whole file beside the old one and swaps it in, so that a failing write leaves
-  // the old file intact.
+  // the old file intact. A read-only file is not replaced: the write fails.
   bool Replace(const ProfileText& text) const {
-    const std::filesystem::path target(path_);
+    const std::filesystem::path target = WriteTarget(path_);
+    if (target.empty() || ReadOnly(target)) return false;
     std::error_code error;
     if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), error);
-    const std::string temporary = path_ + ".tmp" + std::to_string(::getpid());
+    const std::string temporary = target.string() + ".tmp" + std::to_string(::getpid());
     {
       std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
       if (!out) return false;
       for (const std::string& line : text.lines) out << line << text.lineEnd;
-      out.flush();
+      out.close();
       if (!out) {
-        out.close();
         std::filesystem::remove(temporary, error);
         return false;
       }
@@ -191,6 +217,7 @@ class FileProfile final : public PrivateProfile {
     return true;
   }
 
+  static constexpr int kMaxLinkHops = 40;
   std::string path_;
 };
 

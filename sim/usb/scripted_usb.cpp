@@ -109,7 +109,7 @@ std::size_t ScriptedUsb::QueuedInBytes() const {
 }
 
 bool ScriptedUsb::InterfaceOk(UsbHandle handle) const {
-  return !unplugged_ && interfaceBound_ && fileOpen_ && handle == kInterfaceHandle;
+  return !unplugged_ && interfaceBound_ && openFiles_ != 0 && handle == kInterfaceHandle;
 }
 
 bool ScriptedUsb::HasPipe(std::uint8_t pipeId) const {
@@ -181,13 +181,13 @@ UsbHandle ScriptedUsb::CreateDeviceFile(const char* devicePath) {
   UsbCall& call = Record(UsbOp::CreateDeviceFile, ok);
   if (devicePath != nullptr) call.data.assign(devicePath, devicePath + std::strlen(devicePath));
   if (!ok) return kInvalidHandleValue;
-  fileOpen_ = true;
+  ++openFiles_;
   return kFileHandle;
 }
 
 bool ScriptedUsb::CloseDeviceFile(UsbHandle deviceFile) {
-  const bool ok = !Injected(UsbOp::CloseDeviceFile) && deviceFile == kFileHandle && fileOpen_;
-  if (ok) fileOpen_ = false;
+  const bool ok = !Injected(UsbOp::CloseDeviceFile) && deviceFile == kFileHandle && openFiles_ != 0;
+  if (ok) --openFiles_;
   Record(UsbOp::CloseDeviceFile, ok);
   return ok;
 }
@@ -196,7 +196,7 @@ bool ScriptedUsb::CloseDeviceFile(UsbHandle deviceFile) {
 
 bool ScriptedUsb::Initialize(UsbHandle deviceFile, UsbHandle* interfaceHandle) {
   const bool injected = Injected(UsbOp::Initialize);
-  const bool ok = !injected && !unplugged_ && deviceFile == kFileHandle && fileOpen_ &&
+  const bool ok = !injected && !unplugged_ && deviceFile == kFileHandle && openFiles_ != 0 &&
                   interfaceHandle != nullptr;
   Record(UsbOp::Initialize, ok);
   if (!ok) {

@@ -107,7 +107,9 @@ class ScriptedUsb final : public cibridge::UsbBackend {
   // The frames written to the bulk OUT pipe, in order.
   std::vector<Bytes> WrittenFrames() const;
   std::uint32_t PipeTimeout(std::uint8_t pipeId) const;
-  bool FileOpen() const { return fileOpen_; }
+  bool FileOpen() const { return openFiles_ != 0; }
+  // Device files opened and not yet closed (each open gives out the same handle).
+  int OpenFiles() const { return openFiles_; }
   bool InterfaceBound() const { return interfaceBound_; }
   std::size_t QueuedInBytes() const;
   std::size_t OpenSets() const { return openSets_; }
@@ -166,7 +168,7 @@ class ScriptedUsb final : public cibridge::UsbBackend {
   std::vector<UsbCall> calls_;
   std::uint8_t currentSetting_ = 0;
   std::size_t openSets_ = 0;
-  bool fileOpen_ = false;
+  int openFiles_ = 0;
   bool interfaceBound_ = false;
   bool unplugged_ = false;
 };

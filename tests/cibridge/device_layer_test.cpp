@@ -2,6 +2,7 @@
 // with its pipes and policies, and the transfer primitives' guards.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -313,6 +314,46 @@ INSTANTIATE_TEST_SUITE_P(
                                       ScriptedUsb::kFileHandle, true, true},
                       OpenFailureCase{"SettingSelectionFails", UsbOp::SetCurrentAlternateSetting,
                                       false, ScriptedUsb::kFileHandle, true, true}),
+    [](const auto& info) { return info.param.name; });
+
+// A retry opens again without closing: the earlier file is closed first, so one stays open,
+// and a binding that failed with an invalid handle does not refuse the next open.
+struct ReopenCase {
+  const char* name;
+  std::optional<UsbOp> failing;  // fails once, on the first open
+  bool leaveInvalidInterface;
+  bool closeBetween;  // USBAdapterClose between the two opens
+};
+
+class ReopenTest : public ::testing::TestWithParam<ReopenCase> {};
+
+TEST_P(ReopenTest, TheNextOpenHoldsOneFileAndSucceeds) {
+  const ReopenCase& c = GetParam();
+  ScriptedUsb usb;
+  usb.UseAdapterSettings();
+  usb.AddDevice("adapter");
+  if (c.failing) usb.FailCall(*c.failing);
+  if (c.leaveInvalidInterface) usb.SetInitializeFailureHandle(cibridge::kInvalidHandleValue);
+  CUsbDevice device(usb);
+  const std::int32_t setting = 1;
+  EXPECT_EQ(device.Open("adapter", 1, &setting), !c.failing);
+  if (c.closeBetween) device.Close();
+  EXPECT_TRUE(device.Open("adapter", 1, &setting));
+  EXPECT_TRUE(device.IsOpen());
+  EXPECT_EQ(usb.OpenFiles(), 1);
+  EXPECT_TRUE(device.Close());
+  EXPECT_EQ(usb.OpenFiles(), 0);
+  EXPECT_FALSE(usb.InterfaceBound());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ReopenTest,
+    ::testing::Values(
+        ReopenCase{"AfterASuccessfulOpen", std::nullopt, false, false},
+        ReopenCase{"AfterFailedInitialize", UsbOp::Initialize, false, false},
+        ReopenCase{"AfterFailedSelection", UsbOp::SetCurrentAlternateSetting, false, false},
+        ReopenCase{"AfterInvalidInterfaceHandle", UsbOp::Initialize, true, false},
+        ReopenCase{"AfterInvalidInterfaceHandleAndClose", UsbOp::Initialize, true, true}),
     [](const auto& info) { return info.param.name; });
 
 TEST(DeviceLayer, CloseOnANewObjectSucceedsWithoutPlatformCalls) {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -127,6 +128,23 @@ TEST_F(LibusbBackendTest, OpenDetachesABoundKernelDriverAndCloseGivesItBack) {
   EXPECT_EQ(adapter.ClaimedInterface(), 0);
   EXPECT_TRUE(device.Close());
   EXPECT_TRUE(adapter.DriverReattached());
+}
+
+// Each open makes a new libusb handle; an open over an earlier one closes that first.
+TEST_F(LibusbBackendTest, RepeatedOpensHoldOneDeviceFile) {
+  const auto openDescriptors = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                         std::filesystem::directory_iterator());
+  };
+  UsbdevfsAdapter adapter;
+  LibusbBackend usb;
+  CUsbDevice device(usb);
+  OpenAdapter(device);
+  const auto once = openDescriptors();
+  for (int retry = 0; retry < 3; ++retry) OpenAdapter(device);
+  EXPECT_EQ(openDescriptors(), once);
+  EXPECT_TRUE(device.IsOpen());
+  EXPECT_TRUE(device.Close());
 }
 
 TEST_F(LibusbBackendTest, OpenOfAnUnknownPathFails) {

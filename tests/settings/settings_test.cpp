@@ -238,6 +238,51 @@ TEST(ProfileWriting, KeepsTheFilesPermissions) {
             fs::perms::owner_read | fs::perms::owner_write);
 }
 
+// A read-only file is not changed, as the Windows write fails on it; a linked file is written
+// through the link, which stays a link.
+TEST(ProfileWriting, FailsOnAReadOnlyFileAndWritesThroughLinks) {
+  struct Case {
+    const char* name;
+    bool readOnly;
+    std::vector<std::pair<const char*, const char*>> links;  // link name -> what it points to
+    const char* written;  // the file that ends up holding the value; nullptr: the write fails
+  };
+  const Case cases[] = {
+      {"read-only", true, {}, nullptr},
+      {"link", false, {{"Morvane.ini", "real.ini"}}, "real.ini"},
+      {"chain of links", false, {{"Morvane.ini", "a.ini"}, {"a.ini", "real.ini"}}, "real.ini"},
+      {"link to a read-only file", true, {{"Morvane.ini", "real.ini"}}, nullptr},
+      {"dangling link", false, {{"Morvane.ini", "sub/new.ini"}}, "sub/new.ini"},
+      {"loop", false, {{"Morvane.ini", "a.ini"}, {"a.ini", "Morvane.ini"}}, nullptr},
+  };
+  const char* const before = "[Options]\nIO_Base=800\n";
+  for (const Case& c : cases) {
+    TempFolder folder;
+    const std::string file = folder.File(c.links.empty() ? "Morvane.ini" : "real.ini");
+    if (std::string(c.name) != "dangling link") WriteText(file, before);
+    fs::create_directory(folder.File("sub"));
+    for (const auto& [link, target] : c.links) fs::create_symlink(target, folder.File(link));
+    if (c.readOnly) fs::permissions(file, fs::perms::owner_read | fs::perms::group_read);
+
+    auto profile = platform::ProfileAtPath(folder.File("Morvane.ini"));
+    IdleLink idle;
+    EXPECT_EQ(SaveSettings(*profile, {1, 2}, idle.link), c.written != nullptr) << c.name;
+    for (const auto& [link, target] : c.links)
+      EXPECT_TRUE(fs::is_symlink(folder.File(link))) << c.name << ": " << link;
+    if (c.written == nullptr) {
+      if (fs::exists(file)) {
+        EXPECT_EQ(ReadText(file), before) << c.name;
+      }
+      EXPECT_EQ(std::distance(fs::directory_iterator(folder.Path()), fs::directory_iterator()),
+                static_cast<std::ptrdiff_t>(c.links.size() + 1 + (fs::exists(file) ? 1 : 0)))
+          << c.name << ": no debris";
+    } else {
+      EXPECT_EQ(profile->ReadString("Desktop", "Top", "?", 1024), "2") << c.name;
+      EXPECT_NE(ReadText(folder.File(c.written)).find("Top=2"), std::string::npos) << c.name;
+    }
+  }
+}
+
 TEST(ProfileWriting, RefusesTextsThatWouldNotReadBack) {
   TempFolder folder;
   auto profile = platform::ProfileAtPath(folder.File("Morvane.ini"));

@@ -1,5 +1,13 @@
 // The update image: the header texts the window shows, and the rules an image file must meet.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
 
 #include "Datas.h"
 #include "image_file.h"
@@ -77,13 +85,19 @@ TEST(ImageRules, RefuseImagesTheUpdateCannotSend) {
       {ImageText("200", "100", "generate:8320:1", "generate:128:2"), "multiple of 128"},
       {ImageText("8448", "100", "generate:16640:1", "generate:128:2"), "at most 8320"},
       {ImageText("128", "0", "generate:8320:1", "generate:128:2"), "MainDataSize must be positive"},
+      {ImageText("8320", "128", "generate:8320:1", "generate:128:2"), "more than 128"},
+      {ImageText("8320", "1", "generate:8320:1", "generate:128:2"), "more than 128"},
+      {ImageText("8320", "129", "generate:8320:1", "generate:256:2"), nullptr},
+      {ImageText("8320", "2147483520", "generate:8320:1", "generate:179328:2"), nullptr},
+      {ImageText("8320", "2147483521", "generate:8320:1", "generate:179328:2"), "at most"},
+      {ImageText("8320", "2147483647", "generate:8320:1", "generate:179328:2"), "at most"},
       // 1024-byte blocks: blocks 0 to 8 are reachable, so 8 × 8320 + 1024 bytes are needed.
-      {ImageText("1024", "100", "generate:67583:1", "generate:128:2"), "InitData holds 67583"},
-      {ImageText("1024", "100", "generate:67584:1", "generate:128:2"), nullptr},
+      {ImageText("1024", "200", "generate:67583:1", "generate:256:2"), "InitData holds 67583"},
+      {ImageText("1024", "200", "generate:67584:1", "generate:256:2"), nullptr},
       {ImageText("8320", "1000", "generate:8320:1", "generate:1000:2"), "MainData holds 1000"},
       {ImageText("8320", "1000", "generate:8320:1", "generate:1024:2"), nullptr},
       {ImageText("8320", "999999", "generate:8320:1", "generate:179328:2"), nullptr},
-      {ImageText("8320", "100", "generate:8320:1", "generate:179329:2"), "more than its capacity"},
+      {ImageText("8320", "200", "generate:8320:1", "generate:179329:2"), "more than its capacity"},
       {ImageText("8320", "12x", "generate:8320:1", "generate:128:2"), "not an integer"},
       {ImageText("8320", "128", "nowhere", "generate:128:2"), "expected file:"},
       {ImageText("8320", "128", "file:missing.bin", "generate:128:2"), "cannot read"},
@@ -100,6 +114,38 @@ TEST(ImageRules, RefuseImagesTheUpdateCannotSend) {
       EXPECT_NE(std::string(error.what()).find(c.error), std::string::npos) << error.what();
     }
   }
+}
+
+// Runs the image tool on the demo image, its output file limited to `sizeLimit` bytes (0: no
+// limit); its exit status.
+int RunEmbedTool(const std::string& output, rlim_t sizeLimit) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (sizeLimit != 0) {
+      ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails instead of killing
+      const rlimit limit{sizeLimit, sizeLimit};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 2);
+    ::execl(EMBED_IMAGE_TOOL, EMBED_IMAGE_TOOL, DEMO_IMAGE, output.c_str(), nullptr);
+    ::_exit(127);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The last bytes of the source reach the file only when the tool closes it; a failure there
+// must fail the build step too.
+TEST(EmbedTool, ReportsAFailedFinalWrite) {
+  const std::string output = ::testing::TempDir() + "embed_test_image.cpp";
+  ASSERT_EQ(RunEmbedTool(output, 0), 0);
+  const auto full = std::filesystem::file_size(output);
+  std::filesystem::remove(output);
+  // One byte short: every write but the one at the close fits.
+  EXPECT_EQ(RunEmbedTool(output, full - 1), 1);
+  EXPECT_FALSE(std::filesystem::exists(output));
 }
 
 }  // namespace

@@ -17,6 +17,9 @@ struct FailureCase {
   const char* message;  // nullptr: the run ends without a dialog
   const char* title;
   UpdateOutcome outcome = UpdateOutcome::kFailed;
+  // The access layer's own "Timeout, keine Antwort vom Modul" boxes, all shown before the
+  // procedure's dialog: none for the silent 1999 ms of a step's first message.
+  std::size_t timeoutBoxes = 0;
 };
 
 // Messages are numbered from 1: preparation 1 to 130 (step k sends 2k-1 and 2k), chunks 131
@@ -32,7 +35,7 @@ const FailureCase kFailures[] = {
     {"no answer to a second message", [](auto& m) { m.SilenceAt(2); },
      "Es ist ein Fehler während der Kommunikation mit dem CI-Modul aufgetreten !\r\nVersuchen Sie "
      "es noch einmal.",
-     "Fehler"},
+     "Fehler", UpdateOutcome::kFailed, 1},
     {"the first step refused: the only block", [](auto& m) { m.AnswerAt(2, "22010290FE4C"); },
      "Fehler beim Einlesen der Daten aufgetreten, möglicherweise wurde ein falsches Modul "
      "gesteckt.\r\nBeachten Sie bitte, dass für jede Modulausführung wie Granit,\r\nFeder und QX "
@@ -68,10 +71,11 @@ const FailureCase kFailures[] = {
      "Das Update ist mit diesem Modul nicht möglich.\r\nBitte rufen Sie die Brivon Hotline an "
      "unter 0000 000000 .",
      "Fehler"},
+    // Decoded, this answer would be five characters that match no pattern.
     {"a long verdict with 9 as 7th character is not decoded",
-     [](auto& m) { m.AnswerAt(130, "2201029052656164"); },
-     "Das Update ist mit diesem Modul nicht möglich.\r\nBitte rufen Sie die Brivon Hotline an "
-     "unter 0000 000000 .",
+     [](auto& m) { m.AnswerAt(130, "22010291FC123456"); },
+     "Das Update ist nicht für dieses Modul geeignet !\r\nBeachten Sie bitte, dass für jede "
+     "Modulausführung wie Granit,\r\nFeder und QX ein eigenes Update verwendet werden muß.",
      "Fehler"},
     {"wrong answer to the first chunk", [](auto& m) { m.AnswerAt(131, "2101029000B2"); },
      "Fehler beim Einlesen der Daten aufgetreten", "Fehler"},
@@ -96,7 +100,16 @@ TEST(UpdateFailures, EachEndsWithItsMessageAndReturnsToIdle) {
     SCOPED_TRACE(c.name);
     test::LinkRig rig;
     c.fault(*rig.module);
+    std::vector<sim::ShownMessage> boxesBeforeDialog;
+    rig.view.onMessage = [&] { boxesBeforeDialog = rig.host->Messages(); };
     EXPECT_EQ(rig.RunUpdate(), c.outcome);
+    if (c.message == nullptr) boxesBeforeDialog = rig.host->Messages();
+    EXPECT_EQ(boxesBeforeDialog.size(), c.timeoutBoxes);
+    EXPECT_EQ(rig.host->Messages().size(), c.timeoutBoxes);
+    for (const auto& box : boxesBeforeDialog) {
+      EXPECT_EQ(box.text, "Timeout, keine Antwort vom Modul");
+      EXPECT_EQ(box.title, "Fehler");
+    }
     if (c.message == nullptr) {
       EXPECT_TRUE(rig.view.messages.empty());
     } else {
@@ -170,6 +183,23 @@ TEST(UpdateOpenFailures, MessagesOfTheOpenResults) {
     EXPECT_EQ(OpenResultMessage(unknown),
               "Es ist ein unbekannter Fehler während der Modulinitialisierung oder USB-Adapter "
               "Initialisierung aufgetreten");
+}
+
+// An image whose sizes the build refuses never reaches a product, but the procedure must not
+// divide by them: such a run ends as a failure, not with a crash.
+TEST(UpdateFailures, ImageSizesOfZeroEndTheRunWithoutDividingByThem) {
+  for (const auto& [initSize, mainSize] :
+       {std::pair<std::int32_t, std::int32_t>{0, 179328}, {8320, 0}, {-128, 179328}}) {
+    const auto image = test::TestImage::Generated(initSize, 8320, mainSize);
+    test::LinkRig rig(image.View());
+    // The module takes the first step and the first chunk, so the gauge is computed.
+    rig.module->AnswerAt(1, "2101029000B2");
+    rig.module->AnswerAt(2, "2101029000B2");
+    rig.module->AnswerAt(131, "2201029000B1");
+    EXPECT_NE(rig.RunUpdate(), UpdateOutcome::kReady) << initSize << " " << mainSize;
+    EXPECT_TRUE(rig.view.buttonsEnabled);
+    EXPECT_EQ(rig.view.lastGauge, 0);
+  }
 }
 
 }  // namespace

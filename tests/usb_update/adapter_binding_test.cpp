@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,8 @@ struct FakeLibrary {
   int failedSearchesAfterClose = 0;       // -1: never found again
   std::deque<std::int32_t> closeResults;  // then 1
   std::int32_t loadResult = 1;
+  bool noAdapter = false;          // every search finds nothing
+  std::set<std::string> throwing;  // exports that raise an exception on every call
 
   std::vector<std::string> calls;
   std::vector<std::int32_t> timeouts;
@@ -36,8 +39,17 @@ struct FakeLibrary {
 };
 FakeLibrary fake;
 
+struct LibraryFault : std::runtime_error {
+  LibraryFault() : std::runtime_error("fault inside the adapter library") {}
+};
+void MaybeThrow(const char* entry) {
+  if (fake.throwing.count(entry) != 0) throw LibraryFault();
+}
+
 std::int32_t Search(char* buffer) {
   fake.calls.push_back("SearchUSBAdapter");
+  MaybeThrow("SearchUSBAdapter");
+  if (fake.noAdapter) return 0;
   if (fake.closes > 0) {
     ++fake.searchesAfterClose;
     if (fake.failedSearchesAfterClose < 0 ||
@@ -49,11 +61,13 @@ std::int32_t Search(char* buffer) {
 }
 std::int32_t Open(const char*) {
   fake.calls.push_back("USBAdapterOpen");
+  MaybeThrow("USBAdapterOpen");
   return 1;
 }
 std::int32_t Close() {
   fake.calls.push_back("USBAdapterClose");
   ++fake.closes;
+  MaybeThrow("USBAdapterClose");
   if (fake.closeResults.empty()) return 1;
   const auto result = fake.closeResults.front();
   fake.closeResults.pop_front();
@@ -61,6 +75,7 @@ std::int32_t Close() {
 }
 std::int32_t Reset() {
   fake.calls.push_back("USBAdapterCIReset");
+  MaybeThrow("USBAdapterCIReset");
   if (fake.resetStatuses.empty()) return 2;
   const auto status = fake.resetStatuses.front();
   fake.resetStatuses.pop_front();
@@ -72,15 +87,18 @@ std::int32_t Status() {
 std::int32_t Cor(std::int32_t address, std::int32_t value, std::int32_t base) {
   fake.calls.push_back("WriteCOR " + std::to_string(address) + " " + std::to_string(value) + " " +
                        std::to_string(base));
+  MaybeThrow("WriteCOR");
   return fake.corResult;
 }
 std::int32_t Negotiate(std::int32_t size, std::int32_t* answered) {
   fake.calls.push_back("NegociateCI " + std::to_string(size));
+  MaybeThrow("NegociateCI");
   *answered = size;
   return 1;
 }
 std::int32_t Timeout(std::int32_t milliseconds) {
   fake.timeouts.push_back(milliseconds);
+  MaybeThrow("SetTimeout");
   return 1;
 }
 std::int32_t Exchange(const std::uint8_t*, std::int32_t, std::uint8_t*, std::int32_t* length) {
@@ -91,6 +109,7 @@ std::int32_t Exchange(const std::uint8_t*, std::int32_t, std::uint8_t*, std::int
 std::int32_t LoadProgram(std::int32_t ids) {
   fake.calls.push_back("LoadFirmware");
   fake.loadArguments.push_back(ids);
+  MaybeThrow("LoadFirmware");
   return fake.loadResult;
 }
 
@@ -331,6 +350,73 @@ TEST_F(Binding, SetTimeoutOnlyWhenTheTimeOutChanges) {
     link->ModuleExchange("00", timeout);
   EXPECT_EQ(fake.timeouts, (std::vector<std::int32_t>{4000, 50000, 1999}));
   EXPECT_EQ(Count("WriteExchange"), 6);
+}
+
+// An exception from a library call ends where the access layer guards it; a USB failure that
+// is not final falls back to the next transport (here the driver, which is missing: 2).
+struct GuardCase {
+  const char* name;
+  const char* throwingExport;  // nullptr: none throws
+  bool noAdapter;
+  std::deque<std::int32_t> resetStatuses;
+  int openResult;
+  bool bound;        // the library still bound after the open
+  int downloads;     // LoadFirmware calls
+  bool driverTried;  // the fall back reached the driver transport
+};
+
+class ExceptionGuard : public Binding, public ::testing::WithParamInterface<GuardCase> {};
+
+TEST_P(ExceptionGuard, EndsWhereTheLayerGuardsIt) {
+  const GuardCase& c = GetParam();
+  link->UseDriver = true;
+  if (c.throwingExport != nullptr) fake.throwing.insert(c.throwingExport);
+  fake.noAdapter = c.noAdapter;
+  fake.resetStatuses = c.resetStatuses;
+  EXPECT_EQ(link->ModuleOpen(host.get(), true), c.openResult);
+  EXPECT_EQ(link->AdapterBound, c.bound);
+  EXPECT_EQ(libraries.libraryUnloads, c.bound ? 0 : 1);
+  EXPECT_EQ(Count("LoadFirmware"), c.downloads);
+  EXPECT_EQ(devices.opened.size(), c.driverTried ? 1u : 0u);
+  if (!c.bound) {
+    EXPECT_EQ(clock.Sleeps().back(), 1500u) << "released with its pause";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Exports, ExceptionGuard,
+    ::testing::Values(GuardCase{"NoAdapterAtTheFirstSearch", nullptr, true, {}, 2, false, 0, true},
+                      GuardCase{"SearchThrows", "SearchUSBAdapter", false, {}, 2, false, 0, true},
+                      GuardCase{"OpenThrows", "USBAdapterOpen", false, {}, 2, false, 0, true},
+                      // A reset that throws reads as status 0: the program is downloaded, and after
+                      // the re-enumeration the module is still not ready.
+                      GuardCase{"ResetThrows", "USBAdapterCIReset", false, {}, 1, false, 1, true},
+                      GuardCase{
+                          "ConfigurationWriteThrows", "WriteCOR", false, {}, 1, false, 0, true},
+                      GuardCase{"SetTimeoutThrows", "SetTimeout", false, {}, 0, true, 0, false},
+                      GuardCase{"DownloadThrows", "LoadFirmware", false, {0}, 2, false, 1, true},
+                      GuardCase{"CloseThrows", "USBAdapterClose", false, {}, 2, false, 0, true},
+                      GuardCase{"NegotiationThrows", "NegociateCI", false, {}, 4, false, 0, false}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(Binding, ASetTimeoutThatThrowsEndsTheCountdownAndKeepsTheOldTimeOut) {
+  fake.throwing.insert("SetTimeout");
+  ASSERT_EQ(link->ModuleOpen(host.get(), true), 0);
+  EXPECT_EQ(link->LibraryTimeout, 60000);
+  link->TimeoutCountdown = 500;
+  link->ModuleExchange("00", 4000);
+  EXPECT_EQ(link->TimeoutCountdown, 0);
+  EXPECT_EQ(link->AnswerText, "");
+  EXPECT_EQ(link->LibraryTimeout, 60000);
+}
+
+TEST_F(Binding, ACloseThatThrowsIsTriedThreeTimesAndTheLibraryStillGoes) {
+  ASSERT_TRUE(link->BindAdapterLibrary());
+  fake.throwing.insert("USBAdapterClose");
+  link->ReleaseAdapterLibrary();
+  EXPECT_EQ(fake.closes, 3);
+  EXPECT_EQ(clock.Sleeps(), (Pauses{1500, 300, 300, 300, 1500}));
+  EXPECT_EQ(libraries.libraryUnloads, 1);
 }
 
 }  // namespace

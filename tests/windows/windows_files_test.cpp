@@ -73,9 +73,10 @@ constexpr int kSubsystemConsole = 3;
 
 // DLLs every Windows installation carries; a compiler runtime DLL (libstdc++-6.dll,
 // libgcc_s_*.dll, libwinpthread-1.dll) would have to travel with the files.
-const std::set<std::string> kSystemDlls = {"kernel32.dll", "msvcrt.dll",   "user32.dll",
-                                           "gdi32.dll",    "advapi32.dll", "comctl32.dll",
-                                           "shell32.dll",  "setupapi.dll", "winusb.dll"};
+const std::set<std::string> kSystemDlls = {
+    "kernel32.dll", "msvcrt.dll",   "user32.dll",   "gdi32.dll",   "msimg32.dll",
+    "advapi32.dll", "comctl32.dll", "comdlg32.dll", "shell32.dll", "ole32.dll",
+    "uxtheme.dll",  "winmm.dll",    "setupapi.dll", "winusb.dll"};
 
 const std::set<std::string> kAdapterExports = {
     "SearchUSBAdapter", "USBAdapterOpen", "USBAdapterClose", "USBAdapterCIReset", "GetCIStatus",

@@ -1,0 +1,67 @@
+#include "standin_adapter.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "Datas.h"
+#include "adapter_program.h"
+#include "ci_module.h"
+#include "clock.h"
+
+namespace {
+
+std::string Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr ? "" : value;
+}
+
+// At unloading, what the module received (only when the adapter was made).
+struct Report {
+  sim::CiModule* module = nullptr;
+  ~Report() {
+    if (module == nullptr || !StandInEvents()) return;
+    std::fprintf(stderr, "[stand-in adapter] module: %d messages, image %s\n",
+                 module->MessageCount(), module->ReceivedImageIntact() ? "intact" : "not intact");
+    std::fflush(stderr);
+  }
+};
+
+}  // namespace
+
+bool StandInEvents() {
+  return Environment("MORVANE_STANDIN_EVENTS") == "1";
+}
+
+sim::EmulatedAdapter* MorvaneStandInAdapter() {
+  static sim::CiModule module(platform::SystemClock(),
+                              sim::ModuleImage::FromUpdate(InitData, InitDataLength, InitDataSize,
+                                                           MainData, MainDataLength, MainDataSize));
+  static const bool knobs = [] {
+    const std::string silentAt = Environment("MORVANE_STANDIN_MODULE_SILENT_AT");
+    if (!silentAt.empty()) module.SilenceAt(std::atoi(silentAt.c_str()));
+    return true;
+  }();
+  (void)knobs;
+  static std::unique_ptr<sim::EmulatedAdapter> adapter = [] {
+    auto made = std::make_unique<sim::EmulatedAdapter>(
+        platform::SystemClock(), &module,
+        std::span<const std::uint8_t>(cibridge::kAdapterProgram, cibridge::kAdapterProgramSize));
+    const std::string reenumeration = Environment("MORVANE_STANDIN_REENUMERATION_MS");
+    made->SetReenumerationMs(
+        reenumeration.empty() ? 200 : static_cast<std::uint32_t>(std::atoi(reenumeration.c_str())));
+    made->SetNeverReturns(Environment("MORVANE_STANDIN_NEVER_RETURNS") == "1");
+    if (StandInEvents()) {
+      made->SetEventSink([](const std::string& event) {
+        std::fprintf(stderr, "[stand-in adapter] %s\n", event.c_str());
+        std::fflush(stderr);
+      });
+    }
+    return made;
+  }();
+  // Made after the module and the adapter, so it goes before them.
+  static Report report{&module};
+  return adapter.get();
+}
