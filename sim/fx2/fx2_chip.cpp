@@ -147,17 +147,14 @@ void Fx2Chip::RaiseEp(std::uint8_t bits) {
 void Fx2Chip::UpdateInterrupt() {
   const std::uint8_t usb = usbirq_ & regs_[kUsbIe];
   const std::uint8_t ep = epirq_ & regs_[kEpIe];
-  if ((usb | ep) == 0) return;
-  cpu_.SfrStorage(kExif) |= kExifUsbInt;
-  // With AV2EN the core puts the pending source's offset into the INT2 jump at 0x43.
-  if (regs_[kIntSetup] & 0x08) {
-    std::uint8_t vector = 0;
-    if (usb != 0)
-      vector = static_cast<std::uint8_t>(4 * __builtin_ctz(usb));
-    else
-      vector = static_cast<std::uint8_t>(0x20 + 4 * __builtin_ctz(ep));
-    cpu_.Memory()[0x45] = vector;
-  }
+  // With AV2EN the entry to INT2 jumps by the highest-priority pending source (INT2IVEC).
+  std::uint8_t vector = 0;
+  if (usb != 0)
+    vector = static_cast<std::uint8_t>(4 * __builtin_ctz(usb));
+  else if (ep != 0)
+    vector = static_cast<std::uint8_t>(0x20 + 4 * __builtin_ctz(ep));
+  cpu_.SetAutovector(0x43, (regs_[kIntSetup] & 0x08) != 0, vector);
+  if ((usb | ep) != 0) cpu_.SfrStorage(kExif) |= kExifUsbInt;
 }
 
 // --- Ports ---
