@@ -37,7 +37,7 @@ EmulatedAdapter::EmulatedAdapter(platform::Clock& clock, CiModule* module,
   chip_->AttachSlot(slot_.get());
   lastTick_ = clock_.TickCount();
   clockMs_ = lastTick_;
-  syncedUs_ = clockMs_ * 1000u;
+  syncedUs_ = TickUs();
 }
 
 EmulatedAdapter::~EmulatedAdapter() = default;
@@ -52,15 +52,15 @@ void EmulatedAdapter::SetDownloadPatch(std::uint16_t address, std::vector<std::u
 
 // --- Time ---
 
-std::uint64_t EmulatedAdapter::ClockUs() {
+std::uint64_t EmulatedAdapter::TickUs() {
   const std::uint32_t tick = clock_.TickCount();
   clockMs_ += static_cast<std::uint32_t>(tick - lastTick_);  // the tick count wraps
   lastTick_ = tick;
-  return std::max(clockMs_ * 1000u, syncedUs_);
+  return clockMs_ * 1000u;
 }
 
 void EmulatedAdapter::CatchUp() {
-  const std::uint64_t now = ClockUs();
+  const std::uint64_t now = TickUs();
   if (now > syncedUs_) {
     chip_->RunUs(
         std::min<std::uint64_t>(now - syncedUs_, std::uint64_t{kLongestCatchUpMs} * 1000u));
@@ -71,9 +71,24 @@ void EmulatedAdapter::CatchUp() {
 
 void EmulatedAdapter::Spend(std::uint32_t microseconds) {
   clock_.Nap(microseconds);
-  chip_->RunUs(microseconds);
-  syncedUs_ += microseconds;
-  CatchUp();  // a real clock may have moved further
+  // The clock counts milliseconds: the chip goes on by the nap, but never more than a
+  // millisecond ahead of the clock (a nap may return at once, as on Windows).
+  const std::uint64_t tick = TickUs();
+  const std::uint64_t target =
+      std::max(tick, std::min<std::uint64_t>(syncedUs_ + microseconds, tick + 1000u));
+  if (target > syncedUs_) {
+    chip_->RunUs(target - syncedUs_);
+    syncedUs_ = target;
+  }
+  Observe();
+}
+
+std::uint64_t EmulatedAdapter::Deadline(std::uint32_t timeoutMs) {
+  return TickUs() + std::uint64_t{timeoutMs} * 1000u;
+}
+
+bool EmulatedAdapter::Expired(std::uint64_t deadline) {
+  return TickUs() >= deadline;
 }
 
 void EmulatedAdapter::Latency() {
@@ -166,9 +181,9 @@ bool EmulatedAdapter::Control(const fx2::Setup& setup, std::span<const std::uint
                               std::vector<std::uint8_t>* inData, std::uint32_t timeoutMs) {
   const int disconnects = chip_->Disconnects();
   chip_->StartControl(setup, outData);
-  const std::uint64_t deadline = syncedUs_ + std::uint64_t{timeoutMs} * 1000u;
+  const std::uint64_t deadline = Deadline(timeoutMs);
   while (chip_->Control() == fx2::Fx2Chip::ControlState::kPending) {
-    if (syncedUs_ >= deadline || chip_->Disconnects() != disconnects) return false;
+    if (Expired(deadline) || chip_->Disconnects() != disconnects) return false;
     Spend(kMicroframeUs);
   }
   if (chip_->Control() == fx2::Fx2Chip::ControlState::kStalled) return false;
@@ -378,7 +393,7 @@ bool EmulatedAdapter::WritePipe(cibridge::UsbHandle interfaceHandle, std::uint8_
   if (!HasPipe(pipeId) || (pipeId & 0x80) != 0) return false;
   Latency();
   const std::uint32_t packetSize = chip_->HighSpeed() ? 512 : 64;
-  const std::uint64_t deadline = syncedUs_ + std::uint64_t{Timeout(pipeId)} * 1000u;
+  const std::uint64_t deadline = Deadline(Timeout(pipeId));
   const std::uint32_t connection = connection_;
   std::uint32_t sent = 0;
   do {
@@ -386,7 +401,7 @@ bool EmulatedAdapter::WritePipe(cibridge::UsbHandle interfaceHandle, std::uint8_
     const auto handshake = chip_->OutPacket(pipeId, {data + sent, size}, outToggle_);
     if (handshake == fx2::Fx2Chip::Handshake::kStall) return false;
     if (handshake == fx2::Fx2Chip::Handshake::kNak) {
-      if (syncedUs_ >= deadline || !plugged_ || connection_ != connection) return false;
+      if (Expired(deadline) || !plugged_ || connection_ != connection) return false;
       Spend(kMicroframeUs);
       continue;
     }
@@ -429,7 +444,7 @@ bool EmulatedAdapter::ReadPipe(cibridge::UsbHandle interfaceHandle, std::uint8_t
   };
   if (!partial_.empty()) return deliver(std::move(partial_));
   // The host polls the endpoint every microframe until the program has a packet in it.
-  const std::uint64_t deadline = syncedUs_ + std::uint64_t{Timeout(pipeId)} * 1000u;
+  const std::uint64_t deadline = Deadline(Timeout(pipeId));
   const std::uint32_t connection = connection_;
   for (;;) {
     fx2::Fx2Chip::Handshake handshake;
@@ -441,7 +456,7 @@ bool EmulatedAdapter::ReadPipe(cibridge::UsbHandle interfaceHandle, std::uint8_t
       return deliver(std::move(*packet));
     }
     if (handshake == fx2::Fx2Chip::Handshake::kRepeat) continue;  // dropped by the host
-    if (syncedUs_ >= deadline || !plugged_ || connection_ != connection) return false;
+    if (Expired(deadline) || !plugged_ || connection_ != connection) return false;
     Spend(kMicroframeUs);
   }
 }

@@ -131,9 +131,12 @@ class EmulatedAdapter final : public cibridge::UsbBackend {
   };
 
   // Time.
-  std::uint64_t ClockUs();
+  std::uint64_t TickUs();  // the clock's milliseconds, in microseconds
   void CatchUp();
   void Spend(std::uint32_t microseconds);
+  // Waits end on the clock (to its millisecond), not on the chip's time.
+  std::uint64_t Deadline(std::uint32_t timeoutMs);
+  bool Expired(std::uint64_t deadline);
   void Latency();
   // The bus.
   void Observe();
