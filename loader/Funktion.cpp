@@ -28,13 +28,17 @@ constexpr const char* kTimeoutText = "Timeout, keine Antwort vom Modul";
 constexpr std::uint32_t kIoctlReadUchar = 0x9C416400;
 constexpr std::uint32_t kIoctlWriteUchar = 0x9C41A440;
 
-// A wait first polls flat out, so a quick answer costs nothing; after that it naps between
-// polls, briefly at first and longer once the module is plainly busy, so that a long wait does
-// not hold a whole processor core.
+// A wait first polls flat out, so that a quick answer costs nothing. After that it naps between
+// polls, the longer the longer the module has been busy: a module that answers within a few
+// milliseconds is noticed within a tenth of one, while a long wait (the integrity test, the
+// programming, a silent module) polls a few hundred times a second and leaves the processor to
+// others. Every nap stays small against the time already waited.
 constexpr std::uint32_t kSpinPolls = 256;
-constexpr std::uint32_t kShortNapPolls = kSpinPolls + 200;
-constexpr std::uint32_t kShortNapUs = 50;
-constexpr std::uint32_t kLongNapUs = 500;
+struct NapStep {
+  std::uint32_t fromMs;  // time waited so far
+  std::uint32_t napUs;
+};
+constexpr NapStep kNapSteps[] = {{0, 50}, {20, 100}, {200, 1000}, {2000, 8000}};
 
 constexpr std::size_t kLibraryAnswerCapacity = 256;
 
@@ -47,18 +51,22 @@ std::uint16_t RegisterAt(std::uint16_t base, std::uint16_t offset) {
 }
 }  // namespace
 
-void ModuleLink::PollPause(std::uint32_t& polls) {
+void ModuleLink::PollPause(PollingWait& wait) {
   PumpMessages();
-  ++polls;
-  if (polls > kSpinPolls) services_.clock.Nap(polls > kShortNapPolls ? kLongNapUs : kShortNapUs);
+  if (++wait.polls <= kSpinPolls) return;
+  const std::uint32_t waitedMs = services_.clock.TickCount() - wait.startMs;
+  std::uint32_t napUs = kNapSteps[0].napUs;
+  for (const NapStep& step : kNapSteps)
+    if (waitedMs >= step.fromMs) napUs = step.napUs;
+  services_.clock.Nap(napUs);
 }
 
 bool ModuleLink::WaitForDataAvailable(std::int32_t timeoutMs) {
   TimeoutCountdown = timeoutMs;
-  std::uint32_t polls = 0;
+  PollingWait wait{services_.clock.TickCount()};
   std::uint8_t status = ReadCiRegister(RegisterAt(IOBase, kCommandStatus));
   while ((status & kDataAvailable) == 0 && TimeoutCountdown > 0) {
-    PollPause(polls);
+    PollPause(wait);
     status = ReadCiRegister(RegisterAt(IOBase, kCommandStatus));
   }
   return TimeoutCountdown != 0;
@@ -211,9 +219,10 @@ bool ModuleLink::OpenDriverDevice() {
 }
 
 void ModuleLink::WaitMs(std::int32_t milliseconds) {
-  const std::uint32_t end = services_.clock.TickCount() + static_cast<std::uint32_t>(milliseconds);
-  std::uint32_t polls = 0;
+  const std::uint32_t start = services_.clock.TickCount();
+  const std::uint32_t end = start + static_cast<std::uint32_t>(milliseconds);
+  PollingWait wait{start};
   do {
-    PollPause(polls);
+    PollPause(wait);
   } while (static_cast<std::int32_t>(services_.clock.TickCount() - end) < 0);
 }

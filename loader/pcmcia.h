@@ -104,8 +104,14 @@ class ModuleLink {
   bool WaitForDataAvailable(std::int32_t timeoutMs);
   void ReadAnswer();
   void PumpMessages();
-  // One pass of a polling wait: pump, and after the first quick passes give the processor away.
-  void PollPause(std::uint32_t& polls);
+  // A polling wait in progress: when it began, and how often it has polled.
+  struct PollingWait {
+    std::uint32_t startMs;
+    std::uint32_t polls = 0;
+  };
+  // One pass of a polling wait: pump, and after the first quick passes give the processor away
+  // for a while that grows with the time already waited.
+  void PollPause(PollingWait& wait);
   void DriverWrite(std::uint16_t address, std::uint8_t value);
   void PortOrDriverWrite(std::uint16_t address, std::uint8_t value);
 

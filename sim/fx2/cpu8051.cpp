@@ -272,7 +272,10 @@ int Cpu8051::Attend() {
 }
 
 int Cpu8051::EnterInterrupt() {
-  if ((sfr_[kIe] & 0x80) == 0) {
+  // Most looks find no request at all: every flag at once first.
+  const unsigned flags = (sfr_[kTcon] & 0xAAu) | (sfr_[kScon0] & 0x03u) | (sfr_[kT2con] & 0xC0u) |
+                         (sfr_[kScon1] & 0x03u) | (sfr_[kExif] & 0xF0u) | (sfr_[kEicon] & 0x18u);
+  if ((sfr_[kIe] & 0x80) == 0 || flags == 0) {
     attention_ = false;
     return 0;
   }
@@ -406,7 +409,7 @@ void Cpu8051::ScheduleTimers() {
   timerAt_ = at;
 }
 
-std::uint8_t Cpu8051::ReadSfr(std::uint8_t address) {
+[[gnu::always_inline]] inline std::uint8_t Cpu8051::ReadSfr(std::uint8_t address) {
   if ((sfrKinds_[address] & kSlowRead) != 0) return ReadSfrSlow(address);
   return sfr_[address];
 }
@@ -428,7 +431,7 @@ std::uint8_t Cpu8051::ReadSfrSlow(std::uint8_t address) {
 }
 
 template <bool kTraced>
-void Cpu8051::WriteSfr(std::uint8_t address, std::uint8_t value) {
+[[gnu::always_inline]] inline void Cpu8051::WriteSfr(std::uint8_t address, std::uint8_t value) {
   if ((sfrKinds_[address] & kSlowWrite) != 0) {
     WriteSfrSlow(address, value);
   } else {
@@ -457,12 +460,12 @@ void Cpu8051::WriteSfrSlow(std::uint8_t address, std::uint8_t value) {
   Poll();
 }
 
-std::uint8_t Cpu8051::ReadDirect(std::uint8_t address) {
+[[gnu::always_inline]] inline std::uint8_t Cpu8051::ReadDirect(std::uint8_t address) {
   return address < 0x80 ? iram_[address] : ReadSfr(address);
 }
 
 template <bool kTraced>
-void Cpu8051::WriteDirect(std::uint8_t address, std::uint8_t value) {
+[[gnu::always_inline]] inline void Cpu8051::WriteDirect(std::uint8_t address, std::uint8_t value) {
   if (address < 0x80) {
     iram_[address] = value;
     if constexpr (kTraced) tracer_->InternalWrite(address, value);
@@ -472,18 +475,19 @@ void Cpu8051::WriteDirect(std::uint8_t address, std::uint8_t value) {
 }
 
 template <bool kTraced>
-void Cpu8051::WriteIndirect(std::uint8_t address, std::uint8_t value) {
+[[gnu::always_inline]] inline void Cpu8051::WriteIndirect(std::uint8_t address,
+                                                          std::uint8_t value) {
   iram_[address] = value;
   if constexpr (kTraced) tracer_->InternalWrite(address, value);
 }
 
-bool Cpu8051::ReadBit(std::uint8_t bit) {
+[[gnu::always_inline]] inline bool Cpu8051::ReadBit(std::uint8_t bit) {
   const std::uint8_t byte = bit < 0x80 ? iram_[0x20 + (bit >> 3)] : ReadSfr(bit & 0xF8);
   return ((byte >> (bit & 7)) & 1) != 0;
 }
 
 template <bool kTraced>
-void Cpu8051::WriteBit(std::uint8_t bit, bool value) {
+[[gnu::always_inline]] inline void Cpu8051::WriteBit(std::uint8_t bit, bool value) {
   const std::uint8_t mask = static_cast<std::uint8_t>(1u << (bit & 7));
   const std::uint8_t address = bit < 0x80 ? static_cast<std::uint8_t>(0x20 + (bit >> 3))
                                           : static_cast<std::uint8_t>(bit & 0xF8);
@@ -491,7 +495,7 @@ void Cpu8051::WriteBit(std::uint8_t bit, bool value) {
   WriteDirect<kTraced>(address, static_cast<std::uint8_t>(value ? (old | mask) : (old & ~mask)));
 }
 
-std::uint8_t Cpu8051::ReadXdata(std::uint16_t address) {
+[[gnu::always_inline]] inline std::uint8_t Cpu8051::ReadXdata(std::uint16_t address) {
   if (hookedPages_[address >> 8]) {
     attention_ = true;
     eventAt_ = 0;
@@ -501,7 +505,7 @@ std::uint8_t Cpu8051::ReadXdata(std::uint16_t address) {
 }
 
 template <bool kTraced>
-void Cpu8051::WriteXdata(std::uint16_t address, std::uint8_t value) {
+[[gnu::always_inline]] inline void Cpu8051::WriteXdata(std::uint16_t address, std::uint8_t value) {
   if constexpr (kTraced) tracer_->XdataWrite(address, value);
   if (hookedPages_[address >> 8]) {
     attention_ = true;
@@ -513,31 +517,31 @@ void Cpu8051::WriteXdata(std::uint16_t address, std::uint8_t value) {
 }
 
 template <bool kTraced>
-void Cpu8051::Push(std::uint8_t value) {
+[[gnu::always_inline]] inline void Cpu8051::Push(std::uint8_t value) {
   const std::uint8_t sp = static_cast<std::uint8_t>(sfr_[kSp] + 1);
   sfr_[kSp] = sp;
   WriteIndirect<kTraced>(sp, value);
 }
 
-std::uint8_t Cpu8051::Pop() {
+[[gnu::always_inline]] inline std::uint8_t Cpu8051::Pop() {
   const std::uint8_t sp = sfr_[kSp];
   sfr_[kSp] = static_cast<std::uint8_t>(sp - 1);
   return iram_[sp];
 }
 
 // DPS bit 0 selects DPTR1 (DPL1, DPH1 at 0x84, 0x85) for the instructions that use DPTR.
-std::uint16_t Cpu8051::Dptr() const {
+[[gnu::always_inline]] inline std::uint16_t Cpu8051::Dptr() const {
   const unsigned low = kDpl + ((sfr_[kDps] & 1u) << 1);
   return static_cast<std::uint16_t>(sfr_[low] | (sfr_[low + 1] << 8));
 }
 
-void Cpu8051::SetDptr(std::uint16_t value) {
+[[gnu::always_inline]] inline void Cpu8051::SetDptr(std::uint16_t value) {
   const unsigned low = kDpl + ((sfr_[kDps] & 1u) << 1);
   sfr_[low] = static_cast<std::uint8_t>(value);
   sfr_[low + 1] = static_cast<std::uint8_t>(value >> 8);
 }
 
-void Cpu8051::Add(std::uint8_t value, unsigned carry) {
+[[gnu::always_inline]] inline void Cpu8051::Add(std::uint8_t value, unsigned carry) {
   const unsigned a = sfr_[kAcc];
   const unsigned result = a + value + carry;
   std::uint8_t psw = sfr_[kPsw] & static_cast<std::uint8_t>(~(kCy | kAc | kOv));
@@ -548,7 +552,7 @@ void Cpu8051::Add(std::uint8_t value, unsigned carry) {
   sfr_[kAcc] = static_cast<std::uint8_t>(result);
 }
 
-void Cpu8051::Subtract(std::uint8_t value) {
+[[gnu::always_inline]] inline void Cpu8051::Subtract(std::uint8_t value) {
   const unsigned a = sfr_[kAcc];
   const unsigned borrow = (sfr_[kPsw] & kCy) != 0 ? 1 : 0;
   const unsigned result = a - value - borrow;

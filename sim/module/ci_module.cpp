@@ -62,8 +62,22 @@ std::vector<std::uint8_t> CiModule::TextAnswer(const std::string& fiveCharacters
 }
 
 bool CiModule::AnswerReady() const {
+  if (preciseNowUs_) return answerPending_ && preciseNowUs_() >= answerReadyAtUs_;
   const auto now = clock_.TickCount();
   return answerPending_ && static_cast<std::int32_t>(now - answerReadyAtMs_) >= 0;
+}
+
+void CiModule::Answer(std::uint32_t delayUs) {
+  answerRead_ = 0;
+  answerPending_ = true;
+  answerReadyAtMs_ = clock_.TickCount() + Milliseconds(delayUs);
+  if (preciseNowUs_) answerReadyAtUs_ = preciseNowUs_() + delayUs;
+  workedUs_ += delayUs;
+}
+
+std::uint64_t CiModule::WorkedUs() const {
+  std::lock_guard lock(mutex_);
+  return workedUs_;
 }
 
 std::uint8_t CiModule::ReadRegister(int offset) {
@@ -111,9 +125,7 @@ void CiModule::WriteRegister(int offset, std::uint8_t value) {
       if (value & kSizeRead) {
         answer_ = {static_cast<std::uint8_t>(bufferSize_ >> 8),
                    static_cast<std::uint8_t>(bufferSize_ & 0xFF)};
-        answerRead_ = 0;
-        answerPending_ = true;
-        answerReadyAtMs_ = clock_.TickCount();
+        Answer(0);
       }
       if (!(previous & kHostControl) && (value & kHostControl)) {
         incoming_.clear();
@@ -178,9 +190,7 @@ void CiModule::HandleMessage(const std::vector<std::uint8_t>& message) {
   if (auto it = answerAt_.find(number); it != answerAt_.end()) answer = it->second;
   if (auto it = delayAt_.find(number); it != delayAt_.end()) delayUs = it->second;
   answer_ = std::move(answer);
-  answerRead_ = 0;
-  answerPending_ = true;
-  answerReadyAtMs_ = clock_.TickCount() + Milliseconds(delayUs);
+  Answer(delayUs);
 }
 
 std::vector<std::uint8_t> CiModule::Preparation(const std::vector<std::uint8_t>& message,

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -72,6 +73,9 @@ class CiModule {
   void SetTiming(const ModuleTiming& timing) { timing_ = timing; }
   // The software that this card holds, and that every card inserted later holds.
   void SetCardSoftware(const ModuleImage& software);
+  // Times answers in microseconds of `nowUs` instead of the clock's milliseconds, so that in
+  // real time a 1 ms answer takes 1 ms and not anything up to the next tick.
+  void UsePreciseTime(std::function<std::uint64_t()> nowUs) { preciseNowUs_ = std::move(nowUs); }
   void Remove();
   // After a removal: a new card, holding the software set for new cards, its dialogue fresh.
   void Insert();
@@ -91,6 +95,8 @@ class CiModule {
   // The card holds the image it was given, by programming or from the start.
   bool HoldsImage() const;
   const ModuleImage& Image() const { return image_; }
+  // The module's own working time: the sum of the answer delays of every message so far.
+  std::uint64_t WorkedUs() const;
 
   // Answers of the dialogue, as byte strings.
   static std::vector<std::uint8_t> TextAnswer(const std::string& fiveCharacters);
@@ -109,6 +115,8 @@ class CiModule {
                                         std::uint32_t& delayUs);
   bool AnswerReady() const;
   void RestartDialogue();
+  // Makes the answer in answer_ pending, ready `delayUs` from now.
+  void Answer(std::uint32_t delayUs);
 
   platform::Clock& clock_;
   ModuleImage image_;
@@ -122,6 +130,9 @@ class CiModule {
   std::size_t answerRead_ = 0;
   bool answerPending_ = false;
   std::uint32_t answerReadyAtMs_ = 0;
+  std::uint64_t answerReadyAtUs_ = 0;
+  std::function<std::uint64_t()> preciseNowUs_;
+  std::uint64_t workedUs_ = 0;
   std::uint16_t negotiatedSize_ = 0;
   int resets_ = 0;
 
