@@ -23,9 +23,10 @@ enum SfrKind : std::uint8_t {
   kInterrupt = 4,  // a write may raise or enable an interrupt
   kHoldOff = 8,    // a write delays interrupts by one instruction (IE, IP, EIE, EIP)
   kParity = 16,    // PSW: P is computed from A
+  kIdle = 32,      // PCON: setting IDL stops the CPU until an interrupt
 };
 constexpr std::uint8_t kSlowRead = kHooked | kTimer | kParity;
-constexpr std::uint8_t kSlowWrite = kHooked | kTimer | kInterrupt | kHoldOff | kParity;
+constexpr std::uint8_t kSlowWrite = kHooked | kTimer | kInterrupt | kHoldOff | kParity | kIdle;
 
 bool Parity(std::uint8_t value) {
   return __builtin_parity(value) != 0;
@@ -128,6 +129,7 @@ Cpu8051::Cpu8051(Cpu8051Bus& bus) : bus_(bus), memory_(new std::uint8_t[65536]()
     sfrKinds_[irq] |= kInterrupt;
   for (std::uint8_t hold : {kIe, kIp, kEie, kEip}) sfrKinds_[hold] |= kHoldOff;
   sfrKinds_[kPsw] |= kParity;
+  sfrKinds_[kPcon] |= kIdle;
   Reset();
 }
 
@@ -178,6 +180,7 @@ void Cpu8051::Reset() {
   }
   movxStretch_ = fx2 ? (sfr_[kCkcon] & 0x07) : 0;
   pc_ = 0;
+  idle_ = false;
   inService_ = 0;
   autovectorJump_ = 0xFFFF;
   holdOff_ = false;
@@ -252,7 +255,7 @@ int Cpu8051::StepAs() {
 }
 
 // Timers first (an overflow raises its flag), then interrupts; returns the cycles of an
-// interrupt entry, 0 when the next instruction runs.
+// interrupt entry or of one idle cycle, 0 when the next instruction runs.
 int Cpu8051::Attend() {
   if (cycles_ >= timerAt_) {
     SyncTimers(cycles_);
@@ -263,11 +266,13 @@ int Cpu8051::Attend() {
     if (holdOff_) {
       holdOff_ = false;  // one more instruction runs before an interrupt is taken
       eventAt_ = 0;
-      return 0;
+      return idle_ ? 1 : 0;
     }
     cycles = EnterInterrupt();
   }
   Poll();
+  // Idle (PCON.0): cycles pass without instructions until an interrupt's entry ends it.
+  if (cycles == 0 && idle_) cycles = 1;
   return cycles;
 }
 
@@ -298,6 +303,7 @@ int Cpu8051::EnterInterrupt() {
     return 0;
   }
   autovectorJump_ = 0xFFFF;
+  idle_ = false;
   inService_ |= static_cast<std::uint8_t>(chosenLevel);
   sfr_[kTcon] &= static_cast<std::uint8_t>(~chosen->clearOnEntry);
   if (chosen->vector == 0x03 && (sfr_[kTcon] & 0x01) != 0) sfr_[kTcon] &= 0xFD;  // edge INT0
@@ -457,6 +463,10 @@ void Cpu8051::WriteSfrSlow(std::uint8_t address, std::uint8_t value) {
   }
   if ((kind & kInterrupt) != 0) attention_ = true;
   if ((kind & kHoldOff) != 0) attention_ = holdOff_ = true;
+  if ((kind & kIdle) != 0 && (value & 0x01) != 0) {
+    idle_ = true;  // IDL reads back 0: the bit only starts idle mode
+    sfr_[address] = value & 0xFE;
+  }
   Poll();
 }
 
