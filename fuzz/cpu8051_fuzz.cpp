@@ -20,7 +20,9 @@ using sim::fx2::Cpu8051;
 class FuzzedChip : public sim::fx2::Cpu8051Bus {
  public:
   explicit FuzzedChip(std::vector<std::uint8_t> answers) : answers_(std::move(answers)) {}
-  std::uint8_t ReadXdata(std::uint16_t address) override { return Next() ^ window_[address & 0xFF]; }
+  std::uint8_t ReadXdata(std::uint16_t address) override {
+    return Next() ^ window_[address & 0xFF];
+  }
   void WriteXdata(std::uint16_t address, std::uint8_t value) override {
     window_[address & 0xFF] = value;
   }
@@ -55,7 +57,8 @@ struct Machine {
           Cpu8051::Variant variant, std::uint8_t autovector)
       : chip(answers), cpu(chip) {
     cpu.SetVariant(variant);
-    std::copy(code.begin(), code.end(), cpu.Memory());
+    // The program fills memory from address 0; bytes past its 64 KiB are left out.
+    std::copy_n(code.begin(), std::min<std::size_t>(code.size(), 65536), cpu.Memory());
     cpu.HookXdataPage(0xE6);
     cpu.HookSfr(0xB1);  // port E
     cpu.SetAutovector(0x43, (autovector & 1) != 0, autovector & 0xFC);
