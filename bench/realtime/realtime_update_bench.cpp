@@ -24,12 +24,11 @@
 #include "cicard.h"
 #include "device_object.h"
 #include "emulated_adapter.h"
-#include "exports.h"
 #include "kernel_devices.h"
 #include "link_rig.h"
-#include "platform_names.h"
 #include "sim_port_space.h"
 #include "terminal.h"
+#include "usb_rig.h"
 
 namespace {
 
@@ -61,38 +60,6 @@ class MeasuredClock final : public platform::Clock {
   }
   std::uint64_t pausedMs = 0;
   std::uint64_t busUs = 0;
-};
-
-// Loads the platform's USB runtime and "the adapter library": the library core's exports.
-class CoreExports final : public platform::LibraryLoader {
- public:
-  platform::LibraryHandle Load(const std::string& name) override {
-    if (name == platform::kUsbRuntimeLibrary) return kRuntime;
-    return name == ProgramFolder() + platform::kAdapterLibraryFile ? kLibrary : nullptr;
-  }
-  void* Find(platform::LibraryHandle library, const char* name) override {
-    if (library != kLibrary) return nullptr;
-    const std::string n = name;
-    if (n == "SearchUSBAdapter") return reinterpret_cast<void*>(&SearchUSBAdapter);
-    if (n == "USBAdapterOpen") return reinterpret_cast<void*>(&USBAdapterOpen);
-    if (n == "USBAdapterClose") return reinterpret_cast<void*>(&USBAdapterClose);
-    if (n == "USBAdapterCIReset") return reinterpret_cast<void*>(&USBAdapterCIReset);
-    if (n == "GetCIStatus") return reinterpret_cast<void*>(&GetCIStatus);
-    if (n == "WriteCOR") return reinterpret_cast<void*>(&WriteCOR);
-    if (n == "NegociateCI") return reinterpret_cast<void*>(&NegociateCI);
-    if (n == "SetTimeout") return reinterpret_cast<void*>(&SetTimeout);
-    if (n == "WriteExchange") return reinterpret_cast<void*>(&WriteExchange);
-    if (n == "LoadFirmware") return reinterpret_cast<void*>(&LoadFirmware);
-    return nullptr;
-  }
-  void Unload(platform::LibraryHandle) override {}
-  std::string ProgramFolder() override { return "/opt/morvane/"; }
-
- private:
-  static inline platform::LibraryHandle const kRuntime =
-      reinterpret_cast<platform::LibraryHandle>(0x11);
-  static inline platform::LibraryHandle const kLibrary =
-      reinterpret_cast<platform::LibraryHandle>(0x22);
 };
 
 // What every transport shares: the clock, the terminal program's message pump, the module.
@@ -197,7 +164,7 @@ void RunOverUsb(benchmark::State& state, bool warm) {
     cibridge::InstallDevice(adapter, update.clock);
     sim::SimPortSpace ports;  // no ISA adapter: only the USB adapter carries the update
     test::RecordingDevices devices;
-    CoreExports libraries;
+    usb_test::CoreLibraries libraries;
     update.Link(ports, devices, libraries);
     update.link->AutoProbe = true;
     update.link->UseDriver = false;

@@ -54,9 +54,8 @@ bool SetCpuReset(CUsbDevice& device, std::uint8_t value) {
   return first && fx2;
 }
 
-}  // namespace
-
-std::int32_t ExchangeCiReset(CUsbDevice& device) {
+// Reads the 18-byte device descriptor; false when the device does not answer.
+bool ReadDeviceDescriptor(CUsbDevice& device) {
   SetupPacket getDescriptor;
   getDescriptor.RequestType = 0x80;
   getDescriptor.Request = 0x06;
@@ -65,7 +64,13 @@ std::int32_t ExchangeCiReset(CUsbDevice& device) {
   getDescriptor.Length = 18;
   std::array<std::uint8_t, 18> descriptor{};
   std::uint32_t transferred = 0;
-  (void)device.ControlTransfer(getDescriptor, descriptor.data(), descriptor.size(), &transferred);
+  return device.ControlTransfer(getDescriptor, descriptor.data(), descriptor.size(), &transferred);
+}
+
+}  // namespace
+
+std::int32_t ExchangeCiReset(CUsbDevice& device) {
+  (void)ReadDeviceDescriptor(device);
 
   const std::uint8_t resetPayload = 0x0F;
   (void)SendCommand(device, CMD_CI_RESET, &resetPayload, 1);
@@ -177,7 +182,14 @@ std::int32_t DownloadAdapterProgram(CUsbDevice& device, std::int32_t ids) {
     if (!device.ControlTransfer(setup, chunk, kDownloadChunk, &transferred)) return 0;
   }
   if (!SetCpuReset(device, 1)) return 0;
-  return SetCpuReset(device, 0) ? 1 : 0;
+  // The released program soon leaves the bus to come back with its own descriptors. When that
+  // happens before the status stage of the last release write, the write fails although the
+  // CPU runs: a device that no longer answers a descriptor read has left the bus, and the
+  // release counts as done.
+  const bool first = WriteMemoryByte(device, kCpuControlFirstGeneration, 0);
+  const bool fx2 = WriteMemoryByte(device, kCpuControlFx2, 0);
+  if (first && fx2) return 1;
+  return first && !ReadDeviceDescriptor(device) ? 1 : 0;
 }
 
 }  // namespace cibridge

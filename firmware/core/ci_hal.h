@@ -14,10 +14,14 @@ extern "C" {
 /* Free-running millisecond counter; wraps at 65536. */
 uint16_t hal_ms(void);
 
-/* Both card-detect pins report a card. */
+/* Both card-detect pins report a card. Without a card the slot's power goes off, so that the
+   next card is not put into a powered slot. */
 uint8_t hal_card_present(void);
-/* Powers the slot if needed and pulses the card's RESET line. */
-void hal_card_reset(void);
+/* Raises the card's RESET line, switching the slot's power on first when it was off. Returns
+   how long RESET has to stay high, in ms: after a power-up, until Vcc has settled. */
+uint16_t hal_card_reset_begin(void);
+/* Releases RESET. */
+void hal_card_reset_end(void);
 /* The card's READY line is high. */
 uint8_t hal_card_ready(void);
 

@@ -46,12 +46,21 @@ static void reg_write(uint8_t offset, uint8_t value) {
   hal_io_write(ci_host.io_base + offset, value);
 }
 
-/* Reads the answer the module announced with DA: its size, then that many data bytes. Bytes
-   beyond what a reply carries are read and dropped so that the module's buffer empties. */
+/* The most bytes the module may send: the negotiated buffer size, or before a negotiation what
+   one reply carries. A bogus size from the module must not keep the adapter reading for long,
+   away from its control endpoint. */
+static uint16_t read_bound(void) {
+  return (ci_host.flags & STATE_LINK_NEGOTIATED) ? ci_host.size : KEPT_ANSWER_MAX;
+}
+
+/* Reads the answer the module announced with DA: its size, then that many data bytes (up to
+   the bound). Bytes beyond what a reply carries are read and dropped so that the module's
+   buffer empties. */
 static void keep_answer(void) {
   uint16_t size = reg_read(CI_REG_SIZE_LOW);
   uint16_t i;
   size |= (uint16_t)reg_read(CI_REG_SIZE_HIGH) << 8;
+  if (size > read_bound()) size = read_bound();
   for (i = 0; i < size; ++i) {
     uint8_t byte = reg_read(CI_REG_DATA);
     if (i < KEPT_ANSWER_MAX) ci_host.kept[i] = byte;
@@ -81,14 +90,17 @@ uint8_t ci_host_busy(void) {
 }
 
 void ci_host_abandon(void) {
+  /* A reset abandoned while RESET is high must not leave the card held in reset. */
+  if (ci_host.command == CMD_CI_RESET && ci_host.step == 0) hal_card_reset_end();
   finish_silently();
 }
 
+/* Reset: RESET high (power first if needed) for the span the hardware layer asks, released,
+   READY left alone while the card may not drive it yet, then waited for. */
 static void start_reset(void) {
   ci_host.flags &= STATE_MODULE_PRESENT;
   ci_host.kept_length = 0;
-  hal_card_reset();
-  wait_for(WAIT_READY, 0, WAIT_READY_MS);
+  wait_for(WAIT_TIME, 0, hal_card_reset_begin());
 }
 
 static void start_write_cor(const uint8_t FW_XDATA* payload) {
@@ -118,8 +130,12 @@ static void start_negotiate(const uint8_t FW_XDATA* payload) {
 
 static void start_write_data(const uint8_t FW_XDATA* message, uint8_t length) {
   uint8_t i;
-  /* Keep the answer rule: an answer the module already holds is fetched first, and the
-     message is not written. */
+  /* Keep the answer rule: an answer not yet collected, kept here or still held by the module,
+     is fetched first, and the message is not written. */
+  if (ci_host.flags & STATE_ANSWER_KEPT) {
+    finish(REPLY_ANSWER_KEPT);
+    return;
+  }
   if (reg_read(CI_REG_COMMAND) & CI_DA) {
     keep_answer();
     finish(REPLY_ANSWER_KEPT);
@@ -223,7 +239,14 @@ void ci_host_command(const uint8_t FW_XDATA* frame, uint16_t length) {
 static void proceed(void) {
   switch (ci_host.command) {
     case CMD_CI_RESET:
-      finish(REPLY_MODULE_READY);
+      if (ci_host.step == 0) {
+        hal_card_reset_end();
+        wait_for(WAIT_TIME, 1, READY_SETTLE_MS);
+      } else if (ci_host.step == 1) {
+        wait_for(WAIT_READY, 2, WAIT_READY_MS);
+      } else {
+        finish(REPLY_MODULE_READY);
+      }
       return;
     case CMD_WRITE_COR:
       if (ci_host.step == 0) {
@@ -241,10 +264,9 @@ static void proceed(void) {
         uint16_t module_size = 0;
         uint16_t i;
         offered |= (uint16_t)reg_read(CI_REG_SIZE_HIGH) << 8;
-        for (i = 0; i < offered; ++i) {
-          uint8_t byte = reg_read(CI_REG_DATA);
-          if (i < 2) module_size = (module_size << 8) | byte;
-        }
+        /* The size is two bytes; a module that reports more is not read beyond them. */
+        for (i = 0; i < offered && i < 2; ++i)
+          module_size = (module_size << 8) | reg_read(CI_REG_DATA);
         reg_write(CI_REG_COMMAND, 0);
         if (offered != 2) {
           finish(REPLY_FAILED);
@@ -255,6 +277,14 @@ static void proceed(void) {
         wait_for(WAIT_FREE, 1, WAIT_FREE_MS);
       } else {
         reg_write(CI_REG_COMMAND, CI_SW | CI_HC);
+        /* The module may have become busy between FR and HC: only a module still free with
+           HC set takes the size; otherwise HC goes and the wait for FR goes on, within the
+           same span. */
+        if (!(reg_read(CI_REG_COMMAND) & CI_FR)) {
+          reg_write(CI_REG_COMMAND, CI_SW);
+          ci_host.wait = WAIT_FREE;
+          return;
+        }
         reg_write(CI_REG_SIZE_LOW, 2);
         reg_write(CI_REG_SIZE_HIGH, 0);
         reg_write(CI_REG_DATA, (uint8_t)(ci_host.size >> 8));
@@ -298,12 +328,15 @@ static void give_up(void) {
 
 void ci_host_poll(void) {
   uint8_t met;
+  uint16_t elapsed;
   if (!present()) {
     /* Registers of an empty slot read 0xFF, which would look like DA and FR. */
     if (ci_host.command != 0) finish(REPLY_NO_MODULE);
     return;
   }
   if (ci_host.command == 0) return;
+  /* Read once: a tick between two readings would end a timed wait without its step. */
+  elapsed = hal_ms() - ci_host.since;
   switch (ci_host.wait) {
     case WAIT_READY:
       met = hal_card_ready();
@@ -311,12 +344,15 @@ void ci_host_poll(void) {
     case WAIT_FREE:
       met = (reg_read(CI_REG_COMMAND) & CI_FR) != 0;
       break;
+    case WAIT_TIME:
+      met = elapsed >= ci_host.span;
+      break;
     default:
       met = (reg_read(CI_REG_COMMAND) & CI_DA) != 0;
       break;
   }
   if (met)
     proceed();
-  else if ((uint16_t)(hal_ms() - ci_host.since) >= ci_host.span)
+  else if (elapsed >= ci_host.span)
     give_up();
 }

@@ -62,6 +62,9 @@ extern "C" {
 #define WAIT_FREE_MS 1000
 #define WAIT_SIZE_MS 1000
 #define WAIT_ANSWER_MS 60000u
+/* After RESET falls a card may leave READY undriven (it reads high) this long before it
+   drives it low while it starts up; READY is not sampled earlier. */
+#define READY_SETTLE_MS 20
 
 /* Largest answer kept for CMD_READ_DATA: the reply's length byte carries at most 255. */
 #define KEPT_ANSWER_MAX 255
@@ -71,6 +74,7 @@ extern "C" {
 #define WAIT_READY 1
 #define WAIT_FREE 2
 #define WAIT_DATA 3
+#define WAIT_TIME 4 /* nothing but the time: the step follows when the span has passed */
 
 struct ci_host_state {
   uint8_t command;  /* the command in progress, 0 when idle */
@@ -79,7 +83,8 @@ struct ci_host_state {
   uint16_t since;   /* hal_ms() when the wait began */
   uint16_t span;    /* length of the wait in ms */
   uint16_t io_base; /* base of the module's four CI registers, from CMD_WRITE_COR */
-  uint16_t size;    /* negotiation: the size proposed by the host, then the result */
+  uint16_t size;    /* negotiation: the size proposed by the host, then the result, which
+                       bounds every read of a size the module reports */
   uint8_t flags;    /* STATE_* */
   uint8_t kept_length;
   uint8_t kept[KEPT_ANSWER_MAX];

@@ -12,6 +12,12 @@ void pcmcia_bus_init(void);
 /* Timer 0 runs from CLKOUT/12 = 4 MHz at 48 MHz: 4000 counts per millisecond. */
 #define TIMER_RELOAD (65536u - 4000u)
 
+/* The host's last write of the download releases the CPU; its status stage may follow some
+   time later. The program stays on the bus this long first, so that the write completes. */
+#define BEFORE_DISCONNECT_MS 20
+/* Off the bus this long, so that the host notices the disconnect. */
+#define DISCONNECTED_MS 1500
+
 /* Global, so that a simulator run can find it in the link map and skip long waits. */
 volatile uint16_t milliseconds;
 static volatile __bit setup_pending;
@@ -82,6 +88,10 @@ static void reset_endpoint(uint8_t endpoint) {
     arm_command_endpoint();
   } else {
     EP8CS &= (uint8_t)~EPCS_STALL;
+    /* A command still waiting would answer after the reset, and its reply would then be taken
+       for the reply to the host's next command. It is abandoned; an answer the module gives
+       later stays with the module and is fetched by the next exchange. */
+    ci_host_abandon();
   }
 }
 
@@ -254,9 +264,12 @@ void main(void) {
   EA = 1;
 
   /* Leave the bus and come back with this program's own descriptors. */
+  start = hal_ms();
+  while ((uint16_t)(hal_ms() - start) < BEFORE_DISCONNECT_MS) {
+  }
   USBCS |= USBCS_DISCON | USBCS_RENUM;
   start = hal_ms();
-  while ((uint16_t)(hal_ms() - start) < 1500) {
+  while ((uint16_t)(hal_ms() - start) < DISCONNECTED_MS) {
   }
   USBCS &= (uint8_t)~USBCS_DISCON;
 

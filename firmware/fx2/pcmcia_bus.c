@@ -41,6 +41,12 @@
 /* The card may hold WAIT# for up to 12 us; at 48 MHz one pass is well over 80 ns. */
 #define WAIT_PASSES 255
 
+/* RESET stays high this long at a reset of a powered card, and this long after the slot's
+   power comes on: the card needs Vcc settled (20 ms after the switch's ramp) before RESET
+   falls, and a margin does no harm. */
+#define RESET_PULSE_MS 20
+#define VCC_SETTLE_MS 100
+
 void pcmcia_bus_init(void) {
   PORTACFG = 0;
   PORTCCFG = 0;
@@ -69,16 +75,21 @@ static void strobe_hold(void) {
 }
 
 uint8_t hal_card_present(void) {
-  return (IOE & (PE_CD1 | PE_CD2)) == 0;
+  if ((IOE & (PE_CD1 | PE_CD2)) == 0) return 1;
+  /* No card: power off, so that the next one is not put into a powered slot. */
+  RESET = 0;
+  VCCEN = 1;
+  return 0;
 }
 
-void hal_card_reset(void) {
-  uint16_t start;
-  VCCEN = 0;
+uint16_t hal_card_reset_begin(void) {
   RESET = 1;
-  start = hal_ms();
-  while ((uint16_t)(hal_ms() - start) < 20) {
-  }
+  if (!VCCEN) return RESET_PULSE_MS;
+  VCCEN = 0;
+  return VCC_SETTLE_MS;
+}
+
+void hal_card_reset_end(void) {
   RESET = 0;
 }
 

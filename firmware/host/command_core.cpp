@@ -76,9 +76,12 @@ uint8_t hal_card_present(void) {
   return CoreBinding::Slot().CardPresent() ? 1 : 0;
 }
 
-void hal_card_reset(void) {
+uint16_t hal_card_reset_begin(void) {
   CoreBinding::Slot().ResetCard();
+  return 0;  // the host slot has no power switch to wait for
 }
+
+void hal_card_reset_end(void) {}
 
 uint8_t hal_card_ready(void) {
   return CoreBinding::Slot().CardReady() ? 1 : 0;

@@ -21,13 +21,33 @@ std::int32_t ParseSize(const std::string& key, const std::string& value) {
   return number;
 }
 
+// The most bytes the update can ever read from an area: the main area's capacity, and the
+// preparation bytes of the smallest block size (the one that reaches the most blocks).
+std::size_t AreaCapacity(const std::string& key) {
+  return key == "MainData" ? static_cast<std::size_t>(kMainCapacity)
+                           : RequiredPreparationBytes(kStep);
+}
+
+ImageError AreaTooLarge(const std::string& key, std::size_t capacity) {
+  return ImageError(key + " holds more than its capacity of " + std::to_string(capacity) +
+                    " bytes");
+}
+
+// An area's bytes; an area beyond its capacity is refused before it is read or generated, so a
+// wrong length or a huge file cannot exhaust the memory of the build.
 std::vector<std::uint8_t> ReadArea(const std::string& key, const std::string& value,
                                    const std::filesystem::path& folder) {
+  const std::size_t capacity = AreaCapacity(key);
   if (value.rfind("file:", 0) == 0) {
     const auto path = folder / value.substr(5);
     std::ifstream in(path, std::ios::binary);
     if (!in) throw ImageError(key + ": cannot read " + path.string());
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::vector<std::uint8_t> area(capacity + 1);
+    in.read(reinterpret_cast<char*>(area.data()), static_cast<std::streamsize>(area.size()));
+    if (in.bad()) throw ImageError(key + ": cannot read " + path.string());
+    area.resize(static_cast<std::size_t>(in.gcount()));
+    if (area.size() > capacity) throw AreaTooLarge(key, capacity);
+    return area;
   }
   if (value.rfind("generate:", 0) == 0) {
     const std::string spec = value.substr(9);
@@ -37,6 +57,7 @@ std::vector<std::uint8_t> ReadArea(const std::string& key, const std::string& va
     const auto length = ParseSize(key + " length", spec.substr(0, colon));
     const auto seed = ParseSize(key + " seed", spec.substr(colon + 1));
     if (length < 0) throw ImageError(key + ": negative length");
+    if (static_cast<std::size_t>(length) > capacity) throw AreaTooLarge(key, capacity);
     return GeneratedArea(static_cast<std::size_t>(length), static_cast<std::uint32_t>(seed));
   }
   throw ImageError(key + ": expected file:<path> or generate:<length>:<seed>, got \"" + value +

@@ -23,9 +23,10 @@ enum SfrKind : std::uint8_t {
   kInterrupt = 4,  // a write may raise or enable an interrupt
   kHoldOff = 8,    // a write delays interrupts by one instruction (IE, IP, EIE, EIP)
   kParity = 16,    // PSW: P is computed from A
+  kIdle = 32,      // PCON: setting IDL stops the CPU until an interrupt
 };
 constexpr std::uint8_t kSlowRead = kHooked | kTimer | kParity;
-constexpr std::uint8_t kSlowWrite = kHooked | kTimer | kInterrupt | kHoldOff | kParity;
+constexpr std::uint8_t kSlowWrite = kHooked | kTimer | kInterrupt | kHoldOff | kParity | kIdle;
 
 bool Parity(std::uint8_t value) {
   return __builtin_parity(value) != 0;
@@ -128,6 +129,7 @@ Cpu8051::Cpu8051(Cpu8051Bus& bus) : bus_(bus), memory_(new std::uint8_t[65536]()
     sfrKinds_[irq] |= kInterrupt;
   for (std::uint8_t hold : {kIe, kIp, kEie, kEip}) sfrKinds_[hold] |= kHoldOff;
   sfrKinds_[kPsw] |= kParity;
+  sfrKinds_[kPcon] |= kIdle;
   Reset();
 }
 
@@ -178,6 +180,7 @@ void Cpu8051::Reset() {
   }
   movxStretch_ = fx2 ? (sfr_[kCkcon] & 0x07) : 0;
   pc_ = 0;
+  idle_ = false;
   inService_ = 0;
   autovectorJump_ = 0xFFFF;
   holdOff_ = false;
@@ -252,7 +255,7 @@ int Cpu8051::StepAs() {
 }
 
 // Timers first (an overflow raises its flag), then interrupts; returns the cycles of an
-// interrupt entry, 0 when the next instruction runs.
+// interrupt entry or of one idle cycle, 0 when the next instruction runs.
 int Cpu8051::Attend() {
   if (cycles_ >= timerAt_) {
     SyncTimers(cycles_);
@@ -263,16 +266,21 @@ int Cpu8051::Attend() {
     if (holdOff_) {
       holdOff_ = false;  // one more instruction runs before an interrupt is taken
       eventAt_ = 0;
-      return 0;
+      return idle_ ? 1 : 0;
     }
     cycles = EnterInterrupt();
   }
   Poll();
+  // Idle (PCON.0): cycles pass without instructions until an interrupt's entry ends it.
+  if (cycles == 0 && idle_) cycles = 1;
   return cycles;
 }
 
 int Cpu8051::EnterInterrupt() {
-  if ((sfr_[kIe] & 0x80) == 0) {
+  // Most looks find no request at all: every flag at once first.
+  const unsigned flags = (sfr_[kTcon] & 0xAAu) | (sfr_[kScon0] & 0x03u) | (sfr_[kT2con] & 0xC0u) |
+                         (sfr_[kScon1] & 0x03u) | (sfr_[kExif] & 0xF0u) | (sfr_[kEicon] & 0x18u);
+  if ((sfr_[kIe] & 0x80) == 0 || flags == 0) {
     attention_ = false;
     return 0;
   }
@@ -295,6 +303,7 @@ int Cpu8051::EnterInterrupt() {
     return 0;
   }
   autovectorJump_ = 0xFFFF;
+  idle_ = false;
   inService_ |= static_cast<std::uint8_t>(chosenLevel);
   sfr_[kTcon] &= static_cast<std::uint8_t>(~chosen->clearOnEntry);
   if (chosen->vector == 0x03 && (sfr_[kTcon] & 0x01) != 0) sfr_[kTcon] &= 0xFD;  // edge INT0
@@ -406,7 +415,7 @@ void Cpu8051::ScheduleTimers() {
   timerAt_ = at;
 }
 
-std::uint8_t Cpu8051::ReadSfr(std::uint8_t address) {
+[[gnu::always_inline]] inline std::uint8_t Cpu8051::ReadSfr(std::uint8_t address) {
   if ((sfrKinds_[address] & kSlowRead) != 0) return ReadSfrSlow(address);
   return sfr_[address];
 }
@@ -428,7 +437,7 @@ std::uint8_t Cpu8051::ReadSfrSlow(std::uint8_t address) {
 }
 
 template <bool kTraced>
-void Cpu8051::WriteSfr(std::uint8_t address, std::uint8_t value) {
+[[gnu::always_inline]] inline void Cpu8051::WriteSfr(std::uint8_t address, std::uint8_t value) {
   if ((sfrKinds_[address] & kSlowWrite) != 0) {
     WriteSfrSlow(address, value);
   } else {
@@ -454,15 +463,19 @@ void Cpu8051::WriteSfrSlow(std::uint8_t address, std::uint8_t value) {
   }
   if ((kind & kInterrupt) != 0) attention_ = true;
   if ((kind & kHoldOff) != 0) attention_ = holdOff_ = true;
+  if ((kind & kIdle) != 0 && (value & 0x01) != 0) {
+    idle_ = true;  // IDL reads back 0: the bit only starts idle mode
+    sfr_[address] = value & 0xFE;
+  }
   Poll();
 }
 
-std::uint8_t Cpu8051::ReadDirect(std::uint8_t address) {
+[[gnu::always_inline]] inline std::uint8_t Cpu8051::ReadDirect(std::uint8_t address) {
   return address < 0x80 ? iram_[address] : ReadSfr(address);
 }
 
 template <bool kTraced>
-void Cpu8051::WriteDirect(std::uint8_t address, std::uint8_t value) {
+[[gnu::always_inline]] inline void Cpu8051::WriteDirect(std::uint8_t address, std::uint8_t value) {
   if (address < 0x80) {
     iram_[address] = value;
     if constexpr (kTraced) tracer_->InternalWrite(address, value);
@@ -472,18 +485,19 @@ void Cpu8051::WriteDirect(std::uint8_t address, std::uint8_t value) {
 }
 
 template <bool kTraced>
-void Cpu8051::WriteIndirect(std::uint8_t address, std::uint8_t value) {
+[[gnu::always_inline]] inline void Cpu8051::WriteIndirect(std::uint8_t address,
+                                                          std::uint8_t value) {
   iram_[address] = value;
   if constexpr (kTraced) tracer_->InternalWrite(address, value);
 }
 
-bool Cpu8051::ReadBit(std::uint8_t bit) {
+[[gnu::always_inline]] inline bool Cpu8051::ReadBit(std::uint8_t bit) {
   const std::uint8_t byte = bit < 0x80 ? iram_[0x20 + (bit >> 3)] : ReadSfr(bit & 0xF8);
   return ((byte >> (bit & 7)) & 1) != 0;
 }
 
 template <bool kTraced>
-void Cpu8051::WriteBit(std::uint8_t bit, bool value) {
+[[gnu::always_inline]] inline void Cpu8051::WriteBit(std::uint8_t bit, bool value) {
   const std::uint8_t mask = static_cast<std::uint8_t>(1u << (bit & 7));
   const std::uint8_t address = bit < 0x80 ? static_cast<std::uint8_t>(0x20 + (bit >> 3))
                                           : static_cast<std::uint8_t>(bit & 0xF8);
@@ -491,7 +505,7 @@ void Cpu8051::WriteBit(std::uint8_t bit, bool value) {
   WriteDirect<kTraced>(address, static_cast<std::uint8_t>(value ? (old | mask) : (old & ~mask)));
 }
 
-std::uint8_t Cpu8051::ReadXdata(std::uint16_t address) {
+[[gnu::always_inline]] inline std::uint8_t Cpu8051::ReadXdata(std::uint16_t address) {
   if (hookedPages_[address >> 8]) {
     attention_ = true;
     eventAt_ = 0;
@@ -501,7 +515,7 @@ std::uint8_t Cpu8051::ReadXdata(std::uint16_t address) {
 }
 
 template <bool kTraced>
-void Cpu8051::WriteXdata(std::uint16_t address, std::uint8_t value) {
+[[gnu::always_inline]] inline void Cpu8051::WriteXdata(std::uint16_t address, std::uint8_t value) {
   if constexpr (kTraced) tracer_->XdataWrite(address, value);
   if (hookedPages_[address >> 8]) {
     attention_ = true;
@@ -513,31 +527,31 @@ void Cpu8051::WriteXdata(std::uint16_t address, std::uint8_t value) {
 }
 
 template <bool kTraced>
-void Cpu8051::Push(std::uint8_t value) {
+[[gnu::always_inline]] inline void Cpu8051::Push(std::uint8_t value) {
   const std::uint8_t sp = static_cast<std::uint8_t>(sfr_[kSp] + 1);
   sfr_[kSp] = sp;
   WriteIndirect<kTraced>(sp, value);
 }
 
-std::uint8_t Cpu8051::Pop() {
+[[gnu::always_inline]] inline std::uint8_t Cpu8051::Pop() {
   const std::uint8_t sp = sfr_[kSp];
   sfr_[kSp] = static_cast<std::uint8_t>(sp - 1);
   return iram_[sp];
 }
 
 // DPS bit 0 selects DPTR1 (DPL1, DPH1 at 0x84, 0x85) for the instructions that use DPTR.
-std::uint16_t Cpu8051::Dptr() const {
+[[gnu::always_inline]] inline std::uint16_t Cpu8051::Dptr() const {
   const unsigned low = kDpl + ((sfr_[kDps] & 1u) << 1);
   return static_cast<std::uint16_t>(sfr_[low] | (sfr_[low + 1] << 8));
 }
 
-void Cpu8051::SetDptr(std::uint16_t value) {
+[[gnu::always_inline]] inline void Cpu8051::SetDptr(std::uint16_t value) {
   const unsigned low = kDpl + ((sfr_[kDps] & 1u) << 1);
   sfr_[low] = static_cast<std::uint8_t>(value);
   sfr_[low + 1] = static_cast<std::uint8_t>(value >> 8);
 }
 
-void Cpu8051::Add(std::uint8_t value, unsigned carry) {
+[[gnu::always_inline]] inline void Cpu8051::Add(std::uint8_t value, unsigned carry) {
   const unsigned a = sfr_[kAcc];
   const unsigned result = a + value + carry;
   std::uint8_t psw = sfr_[kPsw] & static_cast<std::uint8_t>(~(kCy | kAc | kOv));
@@ -548,7 +562,7 @@ void Cpu8051::Add(std::uint8_t value, unsigned carry) {
   sfr_[kAcc] = static_cast<std::uint8_t>(result);
 }
 
-void Cpu8051::Subtract(std::uint8_t value) {
+[[gnu::always_inline]] inline void Cpu8051::Subtract(std::uint8_t value) {
   const unsigned a = sfr_[kAcc];
   const unsigned borrow = (sfr_[kPsw] & kCy) != 0 ? 1 : 0;
   const unsigned result = a - value - borrow;

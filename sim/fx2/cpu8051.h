@@ -99,7 +99,7 @@ class Cpu8051 {
   int EnterInterrupt();
   void SyncTimers(std::uint64_t cycle);  // counts the timers up to `cycle`
   void ScheduleTimers();
-  void Poll() { eventAt_ = attention_ ? 0 : timerAt_; }
+  void Poll() { eventAt_ = attention_ || idle_ ? 0 : timerAt_; }
 
   std::uint8_t ReadSfr(std::uint8_t address);
   std::uint8_t ReadSfrSlow(std::uint8_t address);
@@ -144,6 +144,7 @@ class Cpu8051 {
   std::uint64_t timerAt_ = 0;     // the cycle of the next timer overflow
   std::uint64_t timerClock_ = 0;  // the clock up to which the timers are counted
   bool attention_ = true;         // interrupt state may have changed
+  bool idle_ = false;             // PCON's IDL was set: no instructions until an interrupt
   bool holdOff_ = false;          // the last instruction was RETI or wrote IE/IP/EIE/EIP
   std::uint8_t inService_ = 0;    // bit 0: a low-priority handler runs; bit 1: a high one
   std::array<std::int16_t, 2> autovector_{-1, -1};  // INT2's, INT4's offset; -1: off

@@ -3,6 +3,7 @@
 #include <linux/usbdevice_fs.h>
 #include <sys/ioctl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -97,9 +98,32 @@ void UsbdevfsAdapter::Unplug() {
   {
     std::lock_guard lock(mutex_);
     gone_ = true;
+    for (UMockdevIoctlData* urbData : waitingIn_) {
+      reinterpret_cast<usbdevfs_urb*>(urbData->data)->status = -ENODEV;
+      reinterpret_cast<usbdevfs_urb*>(urbData->data)->actual_length = 0;
+      completed_.push_back(urbData);
+    }
+    waitingIn_.clear();
   }
   umockdev_testbed_uevent(testbed_, kSysPath, "remove");
   umockdev_testbed_remove_device(testbed_, kSysPath);
+}
+
+void UsbdevfsAdapter::RefuseClaim(int error) {
+  std::lock_guard lock(mutex_);
+  claimError_ = error;
+}
+
+void UsbdevfsAdapter::Stall(std::uint8_t endpoint) {
+  std::lock_guard lock(mutex_);
+  stalled_.push_back(endpoint);
+}
+
+std::string UsbdevfsAdapter::NodeFile() const {
+  gchar* root = umockdev_testbed_get_root_dir(testbed_);
+  std::string file = std::string(root) + kDevNode;
+  g_free(root);
+  return file;
 }
 
 std::vector<Packet> UsbdevfsAdapter::Frames() {
@@ -167,7 +191,9 @@ gboolean UsbdevfsAdapter::HandleIoctl(UMockdevIoctlClient* client) {
   const unsigned long request = umockdev_ioctl_client_get_request(client);
   UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
   requests_.push_back(request);
-  if (gone_) {
+  // Reaping still hands out the URBs that the removal ended, as the kernel does.
+  const bool reap = request == USBDEVFS_REAPURB || request == USBDEVFS_REAPURBNDELAY;
+  if (gone_ && !(reap && !completed_.empty())) {
     umockdev_ioctl_client_complete(client, -1, ENODEV);
     return TRUE;
   }
@@ -208,6 +234,10 @@ gboolean UsbdevfsAdapter::HandleIoctl(UMockdevIoctlClient* client) {
       return TRUE;
     }
     case USBDEVFS_CLAIMINTERFACE: {
+      if (claimError_ != 0) {
+        umockdev_ioctl_client_complete(client, -1, claimError_);
+        return TRUE;
+      }
       UMockdevIoctlData* number =
           umockdev_ioctl_data_resolve(arg, 0, sizeof(unsigned int), nullptr);
       claimed_ = static_cast<int>(*reinterpret_cast<unsigned int*>(number->data));
@@ -229,7 +259,9 @@ gboolean UsbdevfsAdapter::HandleIoctl(UMockdevIoctlClient* client) {
           umockdev_ioctl_data_resolve(arg, 0, sizeof(unsigned int), nullptr);
       // The adapter program empties the reply endpoint when its halt is cleared, so a reply
       // that was never fetched (the second reply to a configuration write) goes with it.
-      if (*reinterpret_cast<unsigned int*>(endpoint->data) == 0x88) inQueue_.clear();
+      const unsigned int address = *reinterpret_cast<unsigned int*>(endpoint->data);
+      if (address == 0x88) inQueue_.clear();
+      std::erase(stalled_, static_cast<std::uint8_t>(address));
       g_object_unref(endpoint);
       ++clearedHalts_;
       umockdev_ioctl_client_complete(client, 0, 0);
@@ -246,7 +278,11 @@ gboolean UsbdevfsAdapter::HandleIoctl(UMockdevIoctlClient* client) {
       auto* urb = reinterpret_cast<usbdevfs_urb*>(urbData->data);
       UMockdevIoctlData* buffer = umockdev_ioctl_data_resolve(
           urbData, G_STRUCT_OFFSET(usbdevfs_urb, buffer), urb->buffer_length, nullptr);
-      if ((urb->endpoint & 0x80) != 0 && urb->type != USBDEVFS_URB_TYPE_CONTROL) {
+      if (std::find(stalled_.begin(), stalled_.end(), urb->endpoint) != stalled_.end()) {
+        urb->status = -EPIPE;
+        urb->actual_length = 0;
+        completed_.push_back(urbData);
+      } else if ((urb->endpoint & 0x80) != 0 && urb->type != USBDEVFS_URB_TYPE_CONTROL) {
         ++inUrbs_;
         waitingIn_.push_back(urbData);  // keeps the reference
         CompleteWaitingIn();

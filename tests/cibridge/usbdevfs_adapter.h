@@ -39,8 +39,15 @@ class UsbdevfsAdapter {
   void AddForeignDevice();
   // The reply packets for the next command frames, one entry per frame (empty: no reply).
   void ScriptReply(std::vector<Packet> packets);
-  // The adapter leaves the bus: requests on its node fail with ENODEV and it leaves sysfs.
+  // The adapter leaves the bus: requests on its node fail with ENODEV, URBs still waiting
+  // end with ENODEV as the kernel ends them, and it leaves sysfs.
   void Unplug();
+  // Claiming an interface fails with `error` (EBUSY: another program holds it).
+  void RefuseClaim(int error);
+  // URBs on `endpoint` end with EPIPE until its halt is cleared.
+  void Stall(std::uint8_t endpoint);
+  // The device node's file inside the testbed.
+  std::string NodeFile() const;
 
   // What the adapter saw.
   std::vector<Packet> Frames();
@@ -76,6 +83,8 @@ class UsbdevfsAdapter {
   bool detached_ = false;
   bool reattached_ = false;
   bool gone_ = false;
+  int claimError_ = 0;
+  std::vector<std::uint8_t> stalled_;
 };
 
 }  // namespace bridge_test

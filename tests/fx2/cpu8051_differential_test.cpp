@@ -5,6 +5,7 @@
 // that variant here (its cycle table, MOVX @Ri paged by P2); the FX2's own timing, DPTR1 and
 // MPAGE are checked in the core's own tests.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cstdio>
@@ -145,10 +146,11 @@ unsigned Field(const std::string& line, const char* name) {
 // instruction wrote; at the end the whole internal and external RAM. Code memory is apart from
 // external RAM in s51; both RAMs start cleared.
 Run RunS51(const std::string& name, const Image& image, const Run& core) {
-  const std::string dir = ::testing::TempDir();
-  const std::string hex = dir + "cpu8051_" + name + ".ihx";
+  // Named after the process: other builds may run the same test at the same time.
+  const std::string dir = ::testing::TempDir() + "cpu8051_" + std::to_string(getpid()) + "_" + name;
+  const std::string hex = dir + ".ihx";
   test::s51::WriteIntelHex(hex, image);
-  const std::string script = dir + "cpu8051_" + name + ".cmd";
+  const std::string script = dir + ".cmd";
   {
     std::ofstream out(script);
     out << "file \"" << hex << "\"\nfill iram 0 0xff 0\nfill xram 0 0xffff 0\n";
@@ -204,6 +206,8 @@ Run RunS51(const std::string& name, const Image& image, const Run& core) {
     }
   });
   EXPECT_TRUE(ended) << "s51 failed or timed out";
+  std::remove(hex.c_str());
+  std::remove(script.c_str());
   return run;
 }
 

@@ -200,6 +200,22 @@ TEST_F(Fx2, TimerClockFollowsCkcon) {
   }
 }
 
+// Idle (PCON.0) stops instructions until an interrupt; after its RETI the program goes on.
+TEST_F(Fx2, IdleWaitsForAnInterrupt) {
+  Load({0x32}, 0x000B);  // timer 0: RETI
+  // CKCON: timer 0 at CLKOUT/4; TMOD mode 1; TH0 0xFF, TL0 0xC0; IE: EA, ET0; TR0;
+  // ORL PCON,#1; INC A; SJMP $
+  Load({0x75, 0x8E, 0x09, 0x75, 0x89, 0x01, 0x75, 0x8C, 0xFF, 0x75, 0x8A, 0xC0,
+        0x75, 0xA8, 0x82, 0xD2, 0x8C, 0x43, 0x87, 0x01, 0x04, 0x80, 0xFE},
+       0x0100);
+  cpu.Run(30);
+  EXPECT_EQ(cpu.State().a, 0);
+  EXPECT_EQ(cpu.Pc(), 0x0114);  // waiting after the write to PCON
+  cpu.Run(60);
+  EXPECT_EQ(cpu.State().a, 1);
+  EXPECT_EQ(Sfr(0x87) & 0x01, 0);
+}
+
 TEST_F(Fx2, RunKeepsToItsBudgetAndTracesWrites) {
   struct Tracer : sim::fx2::Cpu8051Tracer {
     void InstructionDone(const sim::fx2::Cpu8051State&) override { ++instructions; }

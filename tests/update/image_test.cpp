@@ -98,6 +98,12 @@ TEST(ImageRules, RefuseImagesTheUpdateCannotSend) {
       {ImageText("8320", "1000", "generate:8320:1", "generate:1024:2"), nullptr},
       {ImageText("8320", "999999", "generate:8320:1", "generate:179328:2"), nullptr},
       {ImageText("8320", "200", "generate:8320:1", "generate:179329:2"), "more than its capacity"},
+      // Areas beyond what the update can ever read are refused before they are made or read.
+      {ImageText("128", "200", "generate:532608:1", "generate:256:2"), nullptr},
+      {ImageText("128", "200", "generate:532609:1", "generate:256:2"), "more than its capacity"},
+      {ImageText("8320", "128", "generate:2000000000:1", "generate:128:2"),
+       "more than its capacity"},
+      {ImageText("8320", "128", "generate:8320:1", "file:/dev/zero"), "more than its capacity"},
       {ImageText("8320", "12x", "generate:8320:1", "generate:128:2"), "not an integer"},
       {ImageText("8320", "128", "nowhere", "generate:128:2"), "expected file:"},
       {ImageText("8320", "128", "file:missing.bin", "generate:128:2"), "cannot read"},

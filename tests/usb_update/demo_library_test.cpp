@@ -45,8 +45,10 @@ TEST(DemoLibrary, ColdAdapterComesUpThroughTheExports) {
   ASSERT_EQ(load(0x1B0D5F10), 1);
   close();
 
-  // Back after its re-enumeration, under the same path.
+  // Back after its re-enumeration, under the same path. The program leaves the bus a little
+  // after it starts; like the loader, wait before searching.
   auto& clock = platform::SystemClock();
+  clock.Sleep(300);
   const std::uint32_t start = clock.TickCount();
   bool found = false;
   while (!found && clock.TickCount() - start < 5000) {

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "device_object.h"
 #include "usb_rig.h"
@@ -12,27 +13,21 @@
 namespace usb_test {
 namespace {
 
-std::string Search() {
-  std::array<char, 512> path{};
-  return SearchUSBAdapter(path.data()) == 1 ? std::string(path.data()) : std::string();
-}
-
 bool Reopen(UsbRig& rig, std::uint32_t waitMs) {
   USBAdapterClose();
   rig.clock.AdvanceMs(waitMs);
-  const std::string path = Search();
+  const std::string path = SearchAdapter();
   return !path.empty() && USBAdapterOpen(path.c_str()) == 1;
 }
 
 TEST(EmulatedAdapter, ColdAdapterAnswersOnlyTheDownload) {
   UsbRig rig(0x1234, 0x5678);
-  const std::string path = Search();
+  const std::string path = SearchAdapter();
   EXPECT_EQ(path.substr(0, 25), "\\\\?\\usb#vid_1234&pid_5678");
   ASSERT_EQ(USBAdapterOpen(path.c_str()), 1);
   SetTimeout(2000);
   EXPECT_EQ(USBAdapterCIReset(), 0);  // no interrupt IN pipe before the program runs
   EXPECT_EQ(GetCIStatus(), -1);
-  EXPECT_EQ(rig.adapter->CommandFrames(), 0);
   EXPECT_EQ(ModuleLink::AdapterId(path.c_str()), 0x12345678);
 }
 
@@ -49,12 +44,12 @@ class Download : public ::testing::TestWithParam<DownloadCase> {};
 TEST_P(Download, AdapterComesBackUnderTheIdsInItsDescriptor) {
   const auto& c = GetParam();
   UsbRig rig(0x1234, 0x5678);
-  ASSERT_EQ(USBAdapterOpen(Search().c_str()), 1);
+  ASSERT_EQ(USBAdapterOpen(SearchAdapter().c_str()), 1);
   ASSERT_EQ(LoadFirmware(c.ids), 1);
   EXPECT_TRUE(rig.adapter->ProgramRunning());
-  EXPECT_FALSE(rig.adapter->ProgramMismatch());
   USBAdapterClose();
-  EXPECT_EQ(Search(), "");  // off the bus while it re-enumerates
+  rig.clock.AdvanceMs(100);
+  EXPECT_EQ(SearchAdapter(), "");  // off the bus while it re-enumerates
   ASSERT_TRUE(Reopen(rig, 1500));
   EXPECT_EQ(rig.adapter->VendorId(), c.vendor);
   EXPECT_EQ(rig.adapter->ProductId(), c.product);
@@ -73,36 +68,50 @@ INSTANTIATE_TEST_SUITE_P(Adapter, Download,
                                            DownloadCase{"LowIds", 0x101, 0x0000, 0x0101}),
                          [](const auto& info) { return info.param.name; });
 
-TEST(EmulatedAdapter, CodeThatIsNotTheProgramNeverComesBack) {
-  UsbRig rig;
-  const std::string path = Search();
+// What is downloaded is what runs: code that never gets to the program's start-up leaves the
+// adapter as it was, cold, with the chip's own descriptors and no reply pipe.
+struct ForeignCodeCase {
+  std::string name;
+  std::vector<std::uint8_t> code;  // at address 0, the rest of code memory 0xFF
+  friend void PrintTo(const ForeignCodeCase& c, std::ostream* out) { *out << c.name; }
+};
+
+class ForeignCode : public ::testing::TestWithParam<ForeignCodeCase> {};
+
+TEST_P(ForeignCode, LeavesTheAdapterCold) {
+  UsbRig rig(0x1234, 0x5678);
+  const std::string path = SearchAdapter();
   ASSERT_EQ(USBAdapterOpen(path.c_str()), 1);
   const auto handle = cibridge::g_pDevice->InterfaceHandle();
   std::uint8_t one = 1;
   std::uint8_t zero = 0;
   std::uint32_t count = 0;
-  std::array<std::uint8_t, 16> junk{};
+  std::vector<std::uint8_t> memory(0x2000, 0xFF);
+  std::copy(GetParam().code.begin(), GetParam().code.end(), memory.begin());
   ASSERT_TRUE(rig.adapter->ControlTransfer(handle, {0x40, 0xA0, 0xE600, 0, 1}, &one, 1, &count));
   for (std::uint16_t address = 0; address < 0x2000; address += 16)
-    rig.adapter->ControlTransfer(handle, {0x40, 0xA0, address, 0, 16}, junk.data(), 16, &count);
+    rig.adapter->ControlTransfer(handle, {0x40, 0xA0, address, 0, 16}, memory.data() + address, 16,
+                                 &count);
   ASSERT_TRUE(rig.adapter->ControlTransfer(handle, {0x40, 0xA0, 0xE600, 0, 1}, &zero, 1, &count));
-  EXPECT_TRUE(rig.adapter->ProgramMismatch());
-  EXPECT_FALSE(Reopen(rig, 60000));
+  EXPECT_TRUE(rig.adapter->ProgramRunning());
+  ASSERT_TRUE(Reopen(rig, 3000));
+  EXPECT_EQ(SearchAdapter(), path);
+  SetTimeout(2000);
+  EXPECT_EQ(USBAdapterCIReset(), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Adapter, ForeignCode,
+    ::testing::Values(ForeignCodeCase{"EndlessLoopFirst", {0x80, 0xFE}},  // SJMP $
+                      ForeignCodeCase{"Zeros", std::vector<std::uint8_t>(0x2000, 0x00)}),
+    [](const auto& info) { return info.param.name; });
 
 // A reply the host stopped waiting for is dropped by the pipe reset before the next command:
 // the module answers after the library's read timed out, and the next exchange still gets the
 // right answer, fetched under the keep-the-answer rule instead of a stale frame.
 TEST(EmulatedAdapter, LateAnswerIsKeptNotMistakenForTheNextReply) {
   UsbRig rig;
-  rig.adapter->StartWarm();
-  ASSERT_EQ(USBAdapterOpen(Search().c_str()), 1);
-  SetTimeout(2000);
-  ASSERT_EQ(USBAdapterCIReset(), 2);
-  ASSERT_EQ(WriteCOR(0x1FE, 9, 0x320), 1);
-  std::int32_t size = 0;
-  ASSERT_EQ(NegociateCI(128, &size), 1);
-
+  ASSERT_TRUE(OpenWarmLink(rig));
   rig.module->DelayAt(1, 3'000'000);
   std::vector<std::uint8_t> first(73, 0x00);
   const std::uint8_t prefix[] = {0x13, 0x01, 0x00, 0x80, 0xFF, 0x00, 0x00, 0x86, 0x00};
@@ -122,15 +131,27 @@ TEST(EmulatedAdapter, LateAnswerIsKeptNotMistakenForTheNextReply) {
   EXPECT_EQ(rig.module->MessageCount(), 1);  // the repeated message was not written again
 }
 
+// On a full-speed port the program presents its other-speed configuration, which has no
+// endpoints: the library finds no pipes to open.
+TEST(EmulatedAdapter, AtFullSpeedTheProgramOffersNoPipes) {
+  UsbRig rig;
+  rig.adapter->SetFullSpeed(true);
+  rig.adapter->StartWarm();
+  EXPECT_FALSE(rig.adapter->Chip().HighSpeed());
+  const std::string path = SearchAdapter();
+  ASSERT_FALSE(path.empty());
+  EXPECT_EQ(USBAdapterOpen(path.c_str()), 0);
+}
+
 TEST(EmulatedAdapter, UnpluggedAdapterFailsEveryCall) {
   UsbRig rig;
   rig.adapter->StartWarm();
-  ASSERT_EQ(USBAdapterOpen(Search().c_str()), 1);
+  ASSERT_EQ(USBAdapterOpen(SearchAdapter().c_str()), 1);
   rig.adapter->Unplug();
   SetTimeout(2000);
   EXPECT_EQ(USBAdapterCIReset(), 0);
   EXPECT_EQ(WriteCOR(0x1FE, 9, 0x320), 0);
-  EXPECT_EQ(Search(), "");
+  EXPECT_EQ(SearchAdapter(), "");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "usb_rig.h"
 
+#include <array>
 #include <span>
 
 #include "cibridge_api.h"
@@ -70,6 +71,20 @@ UpdateOutcome UsbRig::RunUpdate() {
   const UpdateOutcome outcome = procedure.Run();
   lastOpenResult = procedure.LastOpenResult();
   return outcome;
+}
+
+std::string SearchAdapter() {
+  std::array<char, 512> path{};
+  return SearchUSBAdapter(path.data()) == 1 ? std::string(path.data()) : std::string();
+}
+
+bool OpenWarmLink(UsbRig& rig) {
+  rig.adapter->StartWarm();
+  if (USBAdapterOpen(SearchAdapter().c_str()) != 1) return false;
+  SetTimeout(2000);
+  std::int32_t size = 0;
+  return USBAdapterCIReset() == 2 && WriteCOR(0x1FE, 9, 0x320) == 1 &&
+         NegociateCI(128, &size) == 1 && size == 128;
 }
 
 }  // namespace usb_test

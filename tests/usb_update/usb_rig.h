@@ -61,4 +61,11 @@ struct UsbRig {
   int lastOpenResult = -1;
 };
 
+// The adapter's device path as SearchUSBAdapter finds it; empty when it finds none.
+std::string SearchAdapter();
+// A warm adapter with the link to its module up through the library's exports: opened, module
+// reset, configuration option register written (I/O base 0x320), 128 bytes negotiated, pipe
+// time-out 2 s. False when a step failed.
+bool OpenWarmLink(UsbRig& rig);
+
 }  // namespace usb_test
