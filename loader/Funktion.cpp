@@ -30,15 +30,15 @@ constexpr std::uint32_t kIoctlWriteUchar = 0x9C41A440;
 
 // A wait first polls flat out, so that a quick answer costs nothing. After that it naps between
 // polls, the longer the longer the module has been busy: a module that answers within a few
-// milliseconds is noticed within a tenth of one, while a long wait (the integrity test, the
-// programming, a silent module) polls a few hundred times a second and leaves the processor to
-// others. Every nap stays small against the time already waited.
+// milliseconds is noticed within a twentieth of one, while a long wait (the integrity test, the
+// programming, a silent module) polls well under a thousand times a second and leaves the
+// processor to others. Every nap stays at most about 1 % of the time already waited.
 constexpr std::uint32_t kSpinPolls = 256;
 struct NapStep {
   std::uint32_t fromMs;  // time waited so far
   std::uint32_t napUs;
 };
-constexpr NapStep kNapSteps[] = {{0, 50}, {20, 100}, {200, 1000}, {2000, 8000}};
+constexpr NapStep kNapSteps[] = {{0, 20}, {20, 250}, {200, 2000}, {2000, 16000}};
 
 constexpr std::size_t kLibraryAnswerCapacity = 256;
 
