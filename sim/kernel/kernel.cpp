@@ -298,7 +298,7 @@ std::uint32_t Kernel::ReadRegister(bool memory, std::uintptr_t address, int widt
     value |= static_cast<std::uint32_t>(MachineRead(memory, target + i)) << (8 * i);
   access.address = target;
   access.value = value;
-  accesses_.push_back(access);
+  if (recordAccesses_) accesses_.push_back(access);
   return value;
 }
 
@@ -311,7 +311,7 @@ void Kernel::WriteRegister(bool memory, std::uintptr_t address, int width, std::
   for (int i = 0; i < width; ++i)
     MachineWrite(memory, target + i, static_cast<std::uint8_t>(value >> (8 * i)));
   access.address = target;
-  accesses_.push_back(access);
+  if (recordAccesses_) accesses_.push_back(access);
 }
 
 std::vector<RegisterAccess> Kernel::Accesses() const {
@@ -322,6 +322,11 @@ std::vector<RegisterAccess> Kernel::Accesses() const {
 void Kernel::ClearAccesses() {
   std::lock_guard lock(mutex_);
   accesses_.clear();
+}
+
+void Kernel::RecordAccesses(bool record) {
+  std::lock_guard lock(mutex_);
+  recordAccesses_ = record;
 }
 
 void Kernel::SetAccessHook(std::function<void(const RegisterAccess&)> hook) {

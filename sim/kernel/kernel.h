@@ -151,6 +151,9 @@ class Kernel {
   // --- What happened ---
   std::vector<RegisterAccess> Accesses() const;
   void ClearAccesses();
+  // Whether register accesses are kept for Accesses() (on by default); a long run that never
+  // asks turns it off rather than keep every access of a whole update.
+  void RecordAccesses(bool record);
   std::vector<Mapping> Mappings() const;
   // Runs in the requesting thread just before each register access reaches the hardware.
   void SetAccessHook(std::function<void(const RegisterAccess&)> hook);
@@ -281,6 +284,7 @@ class Kernel {
   int failMaps_ = 0;
   bool failAttach_ = false;
   std::vector<RegisterAccess> accesses_;
+  bool recordAccesses_ = true;
   std::function<void(const RegisterAccess&)> accessHook_;
 
   std::vector<std::thread> workers_;

@@ -153,6 +153,7 @@ class FaultyAdapter final : public cibridge::UsbBackend {
 // The register driver in the kernel stand-in, the module in the adapter's port window.
 struct DriverMachine {
   DriverMachine() {
+    kernel.RecordAccesses(false);  // a whole update's accesses, never asked for
     kernel.AddPortWindow(0x1F0, 4, module.get());
     kernel.LoadDriver(DriverEntry);
     adapter = kernel.PlugAdapter();
