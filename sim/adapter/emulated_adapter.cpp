@@ -1,6 +1,7 @@
 #include "emulated_adapter.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -15,6 +16,24 @@ constexpr std::uint32_t kFrameUs = 1000;
 constexpr std::uint32_t kControlTimeoutMs = 5000;  // WinUSB's default for the control pipe
 constexpr cibridge::UsbHandle kFileBase = 0xF000;
 constexpr cibridge::UsbHandle kInterfaceBase = 0x1000;
+
+// Adds the real time of its scope to a running total in nanoseconds.
+class RealTimeSpan {
+ public:
+  explicit RealTimeSpan(std::uint64_t& totalNs)
+      : totalNs_(totalNs), start_(std::chrono::steady_clock::now()) {}
+  RealTimeSpan(const RealTimeSpan&) = delete;
+  RealTimeSpan& operator=(const RealTimeSpan&) = delete;
+  ~RealTimeSpan() {
+    totalNs_ += static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                               std::chrono::steady_clock::now() - start_)
+                                               .count());
+  }
+
+ private:
+  std::uint64_t& totalNs_;
+  std::chrono::steady_clock::time_point start_;
+};
 
 fx2::Setup ToSetup(const cibridge::SetupPacket& setup) {
   return {setup.RequestType, setup.Request, setup.Value, setup.Index, setup.Length};
@@ -60,6 +79,7 @@ std::uint64_t EmulatedAdapter::TickUs() {
 }
 
 void EmulatedAdapter::CatchUp() {
+  const RealTimeSpan span(deviceRealTimeNs_);
   const std::uint64_t now = TickUs();
   if (now > syncedUs_) {
     chip_->RunUs(
@@ -70,6 +90,7 @@ void EmulatedAdapter::CatchUp() {
 }
 
 void EmulatedAdapter::Spend(std::uint32_t microseconds) {
+  const RealTimeSpan span(deviceRealTimeNs_);
   clock_.Nap(microseconds);
   // The clock counts milliseconds: the chip goes on by the nap, but never more than a
   // millisecond ahead of the clock (a nap may return at once, as on Windows).

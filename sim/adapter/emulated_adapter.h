@@ -81,6 +81,10 @@ class EmulatedAdapter final : public cibridge::UsbBackend {
   std::string DevicePath() const;
   int Searches() const { return searches_; }
   int CommandFrames() const { return commandFrames_; }
+  // Real time spent letting the device run: the naps for bus transfers and for microframes in
+  // which the program had no answer yet, and the chip's runs. The rest of a caller's time is
+  // its own.
+  std::uint64_t DeviceRealTimeUs() const { return deviceRealTimeNs_ / 1000u; }
   fx2::PcmciaSlot& Slot() { return *slot_; }
   fx2::Fx2Chip& Chip() { return *chip_; }
 
@@ -164,6 +168,7 @@ class EmulatedAdapter final : public cibridge::UsbBackend {
   std::uint32_t lastTick_ = 0;
   std::uint64_t clockMs_ = 0;
   std::uint64_t syncedUs_ = 0;
+  std::uint64_t deviceRealTimeNs_ = 0;
 
   // The bus as the host sees it.
   bool plugged_ = true;
