@@ -82,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FuzzedDataProvider input(data, size);
   const auto variant = input.ConsumeBool() ? Cpu8051::Variant::kClassic : Cpu8051::Variant::kFx2;
   const auto autovector = input.ConsumeIntegral<std::uint8_t>();
-  const auto budget = input.ConsumeIntegralInRange<std::uint64_t>(1, 20'000);
+  const auto budget = input.ConsumeIntegralInRange<std::uint64_t>(1, 2'000);
   const auto answers = input.ConsumeBytes<std::uint8_t>(input.ConsumeIntegralInRange(0, 64));
   const auto code = input.ConsumeRemainingBytes<std::uint8_t>();
 

@@ -1,6 +1,7 @@
 // The settings file reader: "Morvane.ini" with any content. The four transport settings and
-// the window position are read from it, written back, and must read back unchanged; any other
-// section and key may be asked for.
+// the window position are read from it; any other section and key may be asked for. Where the
+// input asks for it, they are written back and must read back unchanged (every write rewrites
+// the file, so the round trip is most of a run's time).
 #include <fuzzer/FuzzedDataProvider.h>
 #include <unistd.h>
 
@@ -36,6 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string section = input.ConsumeRandomLengthString(24);
   const std::string key = input.ConsumeRandomLengthString(24);
   const auto bufferSize = input.ConsumeIntegralInRange<std::size_t>(0, 1100);
+  const bool roundTrip = input.ConsumeBool();
   const std::string content = input.ConsumeRemainingBytesAsString();
   std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 
@@ -49,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const LinkSettings loaded = Load(link, *profile);
   const WindowPosition position = LoadWindowPosition(*profile, {12, 34});
 
-  if (SaveSettings(*profile, position, link)) {
+  if (roundTrip && SaveSettings(*profile, position, link)) {
     if (Load(link, *profile) != loaded) std::abort();
     if (LoadWindowPosition(*profile, {56, 78}) != position) std::abort();
   }
