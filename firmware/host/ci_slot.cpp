@@ -2,7 +2,7 @@
 
 namespace firmware {
 
-CiSlot::CiSlot(platform::Clock& clock, sim::CiModule* module) : clock_(clock), module_(module) {
+CiSlot::CiSlot(platform::Clock& clock, BusCard* module) : clock_(clock), module_(module) {
   attribute_.fill(0xFF);
   attribute_[kCorAddress] = 0;
 }

@@ -1,7 +1,7 @@
 // The PCMCIA slot of an emulated adapter, as the adapter program's command handling sees it
 // through its hardware layer: card detect, reset and ready, attribute memory with the
 // configuration option register, and the card's I/O space, which reaches the four registers
-// of a simulated CI module.
+// of the card in it (a simulated CI module in the tests).
 //
 // Like a real PC card, the module answers in I/O space only once its configuration option
 // register holds a configuration index; a reset returns it to memory-only operation.
@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "ci_module.h"
+#include "bus_card.h"
 #include "clock.h"
 
 namespace firmware {
@@ -29,7 +29,7 @@ class CiSlot {
   static constexpr std::uint16_t kCorAddress = 0x1FE;
 
   // `module` may be null: the slot is empty.
-  CiSlot(platform::Clock& clock, sim::CiModule* module);
+  CiSlot(platform::Clock& clock, BusCard* module);
 
   // --- What the adapter's hardware layer does ---
   bool CardPresent() const;
@@ -41,7 +41,7 @@ class CiSlot {
   void WriteIo(std::uint16_t address, std::uint8_t value);
 
   // --- Fault knobs ---
-  void SetModule(sim::CiModule* module) { module_ = module; }
+  void SetModule(BusCard* module) { module_ = module; }
   // The card keeps READY low this long after each reset; `never` keeps it low for good.
   void SetReadyDelayMs(std::uint32_t milliseconds) { readyDelayMs_ = milliseconds; }
   void SetNeverReady(bool never) { neverReady_ = never; }
@@ -61,7 +61,7 @@ class CiSlot {
   void Record(Cycle::Kind kind, std::uint16_t address, std::uint8_t value);
 
   platform::Clock& clock_;
-  sim::CiModule* module_;
+  BusCard* module_;
   std::array<std::uint8_t, 0x1000> attribute_{};
   std::uint32_t resetAtMs_ = 0;
   std::uint32_t readyDelayMs_ = 0;

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bus_card.h"
 #include "clock.h"
 
 namespace sim {
@@ -44,7 +45,7 @@ struct ModuleTiming {
   std::uint32_t programmingUs = 0;
 };
 
-class CiModule {
+class CiModule : public BusCard {
  public:
   static constexpr std::uint8_t kHostControl = 0x01;    // HC
   static constexpr std::uint8_t kSizeWrite = 0x02;      // SW
@@ -56,8 +57,8 @@ class CiModule {
   CiModule(platform::Clock& clock, ModuleImage image);
 
   // The four registers: 0 data, 1 command/status, 2 size low, 3 size high.
-  std::uint8_t ReadRegister(int offset);
-  void WriteRegister(int offset, std::uint8_t value);
+  std::uint8_t ReadRegister(int offset) override;
+  void WriteRegister(int offset, std::uint8_t value) override;
 
   // --- Fault knobs. Messages are counted from 1 over the whole life of the module. ---
   void SetBufferSize(std::uint16_t size);
@@ -81,7 +82,7 @@ class CiModule {
   void Insert();
 
   // --- What happened. ---
-  bool Present() const;
+  bool Present() const override;
   int MessageCount() const;
   std::vector<std::vector<std::uint8_t>> Messages() const;
   std::uint16_t NegotiatedSize() const;
