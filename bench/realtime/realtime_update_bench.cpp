@@ -28,6 +28,7 @@
 #include "adapter_program.h"
 #include "ci_module.h"
 #include "cicard.h"
+#include "demo_module.h"
 #include "device_object.h"
 #include "emulated_adapter.h"
 #include "kernel_devices.h"
@@ -40,7 +41,6 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-const sim::ModuleTiming kDemoPace{2'000, 1'000, 400'000, 1'500'000};
 constexpr std::uint32_t kBusUsPerTransfer = 125;
 // The link set-up's pumping waits on the register transports (5 ms and four of 2 ms).
 constexpr double kLinkInitWaitsS = 0.013;
@@ -71,12 +71,7 @@ struct RealTimeUpdate {
         host(report, clock, [this] {
           if (link) link->TimeoutTick();
         }) {
-    const UpdateImage image = BuiltInImage();
-    module = std::make_unique<sim::CiModule>(
-        clock,
-        sim::ModuleImage::FromUpdate(image.InitData, image.InitDataLength, image.InitDataSize,
-                                     image.MainData, image.MainDataLength, image.MainDataSize));
-    module->SetTiming(kDemoPace);
+    module = MakeDemoModule(clock);
     module->UsePreciseTime(NowUs);
   }
   ~RealTimeUpdate() { std::fclose(quiet); }

@@ -10,12 +10,11 @@
 //   <build>/bench/usb_update_bench
 #include <benchmark/benchmark.h>
 
+#include "demo_module.h"
 #include "link_rig.h"
 #include "usb_rig.h"
 
 namespace {
-
-const sim::ModuleTiming kDemoPace{2'000, 1'000, 400'000, 1'500'000};
 
 void Report(benchmark::State& state, std::uint64_t startUs, std::uint64_t endUs,
             std::uint64_t pausesMs) {
@@ -30,7 +29,7 @@ void Report(benchmark::State& state, std::uint64_t startUs, std::uint64_t endUs,
 void RunUsbUpdates(benchmark::State& state, bool warm) {
   for (auto _ : state) {
     usb_test::UsbRig rig;
-    rig.module->SetTiming(kDemoPace);
+    rig.module->SetTiming(kDemoModulePace);
     rig.adapter->SetTransferLatencyUs(125);
     if (warm) rig.adapter->StartWarm();
     const auto start = rig.clock.NowUs();
@@ -53,7 +52,7 @@ BENCHMARK(BM_UpdateOverEmulatedUsbWarm)->Unit(benchmark::kMillisecond)->Iteratio
 void BM_UpdateOverRegisterTransport(benchmark::State& state) {
   for (auto _ : state) {
     test::LinkRig rig;
-    rig.module->SetTiming(kDemoPace);
+    rig.module->SetTiming(kDemoModulePace);
     const auto start = rig.clock.NowUs();
     if (rig.RunUpdate() != UpdateOutcome::kReady) state.SkipWithError("update failed");
     Report(state, start, rig.clock.NowUs(), rig.clock.SleptMs());

@@ -6,10 +6,9 @@
 #include <span>
 #include <string>
 
-#include "Datas.h"
 #include "adapter_program.h"
-#include "ci_module.h"
 #include "clock.h"
+#include "demo_module.h"
 
 namespace {
 
@@ -36,18 +35,16 @@ bool StandInEvents() {
 }
 
 sim::EmulatedAdapter* MorvaneStandInAdapter() {
-  static sim::CiModule module(platform::SystemClock(),
-                              sim::ModuleImage::FromUpdate(InitData, InitDataLength, InitDataSize,
-                                                           MainData, MainDataLength, MainDataSize));
-  static const bool knobs = [] {
+  // Answers at once: the tests under Wine run on the machine's clock.
+  static const std::unique_ptr<sim::CiModule> module = [] {
+    auto made = MakeDemoModule(platform::SystemClock(), {});
     const std::string silentAt = Environment("MORVANE_STANDIN_MODULE_SILENT_AT");
-    if (!silentAt.empty()) module.SilenceAt(std::atoi(silentAt.c_str()));
-    return true;
+    if (!silentAt.empty()) made->SilenceAt(std::atoi(silentAt.c_str()));
+    return made;
   }();
-  (void)knobs;
   static std::unique_ptr<sim::EmulatedAdapter> adapter = [] {
     auto made = std::make_unique<sim::EmulatedAdapter>(
-        platform::SystemClock(), &module,
+        platform::SystemClock(), module.get(),
         std::span<const std::uint8_t>(cibridge::kAdapterProgram, cibridge::kAdapterProgramSize));
     const std::string reenumeration = Environment("MORVANE_STANDIN_REENUMERATION_MS");
     made->SetReenumerationMs(
@@ -62,6 +59,6 @@ sim::EmulatedAdapter* MorvaneStandInAdapter() {
     return made;
   }();
   // Made after the module and the adapter, so it goes before them.
-  static Report report{&module};
+  static Report report{module.get()};
   return adapter.get();
 }

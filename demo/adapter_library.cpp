@@ -9,10 +9,9 @@
 #include <memory>
 #include <span>
 
-#include "Datas.h"
 #include "adapter_program.h"
-#include "ci_module.h"
 #include "clock.h"
+#include "demo_module.h"
 #include "emulated_adapter.h"
 #include "usb_backend.h"
 
@@ -21,12 +20,9 @@ namespace cibridge {
 std::unique_ptr<UsbBackend> CreateUsbBackend() {
   platform::Clock& clock = platform::SystemClock();
   // Lives as long as the process, like the library's device object.
-  static sim::CiModule module(
-      clock, sim::ModuleImage::FromUpdate(InitData, InitDataLength, InitDataSize, MainData,
-                                          MainDataLength, MainDataSize));
-  module.SetTiming({2'000, 1'000, 400'000, 1'500'000});
+  static const std::unique_ptr<sim::CiModule> module = MakeDemoModule(clock);
   auto adapter = std::make_unique<sim::EmulatedAdapter>(
-      clock, &module, std::span<const std::uint8_t>(kAdapterProgram, kAdapterProgramSize));
+      clock, module.get(), std::span<const std::uint8_t>(kAdapterProgram, kAdapterProgramSize));
   adapter->SetTransferLatencyUs(125);  // one high-speed microframe per transfer
   adapter->SetEventSink([](const std::string& event) {
     // On a terminal, loader-cli's progress line may stand unfinished where this line would
