@@ -24,21 +24,18 @@ else()
 endif()
 # The sanitizer build leaves them out: mingw-w64 has no sanitizers, so the Windows files and
 # their tests would be the default build's, byte for byte, built and run a second time.
-if(mingw_found AND NOT MORVANE_SANITIZE)
-  set(windows_default ON)
-else()
-  set(windows_default OFF)
+if(MORVANE_SANITIZE)
+  set(MORVANE_WINDOWS OFF)
+  message(STATUS "Left out: the Windows programs and their tests (a sanitizer build)")
+  return()
 endif()
-option(MORVANE_WINDOWS "Build the Windows programs (mingw-w64) beside this build" ${windows_default})
+morvane_feature(MORVANE_WINDOWS "${mingw_found}" "the mingw-w64 cross compilers (posix variants)"
+                "the Windows programs and their tests under Wine")
 if(NOT MORVANE_WINDOWS)
   return()
 endif()
-if(NOT mingw_found)
-  message(FATAL_ERROR "MORVANE_WINDOWS needs the mingw-w64 cross compilers (posix variants)")
-endif()
 
 include(ExternalProject)
-string(REPLACE ";" "|" skip "${MORVANE_SKIP}")
 set(previous "")
 foreach(arch ${MORVANE_WINDOWS_ARCHITECTURES})
   set(tree ${CMAKE_BINARY_DIR}/windows-${arch})
@@ -59,7 +56,6 @@ foreach(arch ${MORVANE_WINDOWS_ARCHITECTURES})
       -DMORVANE_BUILD_TESTS=OFF
       -DMORVANE_BUILD_BENCHMARKS=OFF
       -DMORVANE_WINDOWS_STANDINS=${standins}
-      -DMORVANE_SKIP=${skip}
     LIST_SEPARATOR |
     # The tree's own build decides what is out of date.
     BUILD_ALWAYS ON

@@ -1,0 +1,32 @@
+# morvane_feature(<option> <found> <what it needs> <what is left out without it>)
+# A named option for a part of the build that needs something a machine may lack: ON, OFF, or
+# AUTO (the default), which follows what the machine has at each configuration, so a tree made
+# before the packages were installed takes them up when it is configured again. When it is
+# off, the configuration says in one line what is left out and why. Switched ON where the
+# machine lacks it, the configuration fails. Sets <option> to ON or OFF in the caller's scope.
+function(morvane_feature option found needs skipped)
+  set(${option} AUTO CACHE STRING "ON, OFF or AUTO: build with ${needs}")
+  set_property(CACHE ${option} PROPERTY STRINGS AUTO ON OFF)
+  set(wanted $CACHE{${option}})
+  if(found)
+    set(have ON)
+  else()
+    set(have OFF)
+  endif()
+  if(wanted STREQUAL "AUTO")
+    set(on ${have})
+    set(why "${needs} not found")
+  elseif(wanted)
+    if(NOT have)
+      message(FATAL_ERROR "${option} is ON, but ${needs} was not found")
+    endif()
+    set(on ON)
+  else()
+    set(on OFF)
+    set(why "${option}=OFF")
+  endif()
+  if(NOT on)
+    message(STATUS "Left out: ${skipped} (${why})")
+  endif()
+  set(${option} ${on} PARENT_SCOPE)
+endfunction()
