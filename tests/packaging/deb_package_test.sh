@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # The Debian package as a user gets it: cpack makes it from the build tree, dpkg-deb unpacks it
 # into a scratch root, and the programs start from there, finding what they need beside
-# themselves; the desktop entry and the AppStream metainfo pass their validators.
+# themselves; the desktop entry and the AppStream metainfo pass their validators, and lintian
+# finds nothing that the package does not override with its reason.
 #   deb_package_test.sh <build dir> <scratch dir>
 # Exit status 77 (skipped) when a tool is missing.
 set -euo pipefail
 build=$1
 work=$2
 
-for tool in cpack dpkg-deb desktop-file-validate appstreamcli timeout; do
+for tool in cpack dpkg-deb desktop-file-validate appstreamcli lintian timeout; do
   if ! command -v "$tool" >/dev/null; then
     echo "skipped: $tool is not installed (scripts/bootstrap installs it)"
     exit 77
@@ -38,7 +39,9 @@ for file in \
   usr/lib/morvane-loader/loader usr/lib/morvane-loader/loader-cli \
   usr/lib/morvane-loader/libcibridge.so usr/lib/udev/rules.d/70-morvane-ci-adapter.rules \
   usr/share/applications/$app.desktop usr/share/icons/hicolor/scalable/apps/$app.svg \
-  usr/share/metainfo/$app.metainfo.xml usr/share/man/man1/loader-cli.1.gz; do
+  usr/share/metainfo/$app.metainfo.xml usr/share/man/man1/loader.1.gz \
+  usr/share/man/man1/loader-cli.1.gz usr/share/doc/morvane-loader/copyright \
+  usr/share/doc/morvane-loader/changelog.gz; do
   [[ -f $root/$file ]] || fail "$file is not in the package"
 done
 for program in loader loader-cli; do
@@ -49,6 +52,18 @@ cmp "$root/usr/lib/udev/rules.d/70-morvane-ci-adapter.rules" \
   "$build/generated/adapter/70-morvane-ci-adapter.rules" || fail "the udev rule is not the build's"
 manual=$(zcat "$root/usr/share/man/man1/loader-cli.1.gz")
 [[ $manual == *'.B \-\-json'* ]] || fail "the manual page does not describe --json"
+# Each manual page leads to the other.
+[[ $manual == *'.BR loader (1)'* ]] || fail "loader-cli(1) does not name loader(1)"
+[[ $(zcat "$root/usr/share/man/man1/loader.1.gz") == *'.BR loader\-cli (1)'* ]] ||
+  fail "loader(1) does not name loader-cli(1)"
+
+# Debian's checks, pedantic ones included: every tag the package does not override is a
+# failure (the overrides say why, usr/share/lintian/overrides).
+lintian --pedantic --display-info --fail-on error,warning,info,pedantic "$deb" \
+  >"$work/lintian.log" 2>&1 || {
+  cat "$work/lintian.log"
+  fail "lintian"
+}
 
 # The dependencies by their Debian names: the linked libraries and Qt's platform plugins.
 depends=$(dpkg-deb -f "$deb" Depends)
