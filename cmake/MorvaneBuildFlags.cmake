@@ -11,8 +11,8 @@
 # without it (Debug) and the sanitizer and fuzz builds leave them out.
 # The compilers map the later of two matching prefixes, so the build tree (perhaps inside the
 # source tree) comes second.
-add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}=.
-                    -ffile-prefix-map=${CMAKE_BINARY_DIR}=build)
+add_compile_options(
+  "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${PROJECT_SOURCE_DIR}=.;-ffile-prefix-map=${CMAKE_BINARY_DIR}=build>")
 if(WIN32)
   add_link_options(-Wl,--no-insert-timestamp)
   return()

@@ -54,6 +54,22 @@ if [[ -n $deliverables && -f $deliverables ]]; then
   done <"$deliverables"
 fi
 [[ -f "$start_menu/Morvane Loader.lnk" ]] || fail "no Start-menu entry"
+# The settings file the programs save on close, made by the setup (docs/windows.md).
+[[ -f $WINEPREFIX/drive_c/windows/Morvane.ini ]] || fail "the setup did not make Morvane.ini"
+# The uninstall entry, as Apps & Features reads it.
+key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\MorvaneLoader'
+entry=$("$WINE" reg query "$key" 2>/dev/null | tr -d '\r')
+for value in EstimatedSize DisplayIcon URLInfoAbout InstallLocation; do
+  grep -q "^ *$value " <<<"$entry" || fail "the uninstall entry has no $value: $entry"
+done
+[[ $(grep "^ *EstimatedSize " <<<"$entry") != *" 0x0" ]] || fail "EstimatedSize is 0"
+# A second installation without a folder goes where the first went.
+rm "$installed/loader-cli.exe"
+"$WINE" "$setup" /S >"$work/setup-again.log" 2>&1 || fail "the second silent setup failed"
+"$WINESERVER" -w
+[[ -f $installed/loader-cli.exe ]] || fail "the second installation did not go into the first's folder"
+[[ ! -e "$WINEPREFIX/drive_c/Program Files/Morvane Loader" ]] ||
+  fail "the second installation made a second copy in Program Files"
 
 # No adapter, no driver: loader-cli ends with the message of the missing device (status 1).
 status=0
