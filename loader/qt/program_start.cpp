@@ -11,7 +11,7 @@ void SetUpApplication() {
   // The title is also the class of the window's WM_CLASS, which the desktop entry's
   // StartupWMClass names; on Wayland the desktop entry's own name ties the window to it.
   QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
-  QGuiApplication::setDesktopFileName(QStringLiteral("org.morvane.Loader"));
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.morvane.loader"));
   InstallFontSubstitutes();
 }
 

@@ -8,6 +8,7 @@
 # from the project's CPack configuration.
 set(debug_root
     ${CPACK_OUTPUT_FILE_PREFIX}/${CPACK_PACKAGE_NAME}-${CPACK_PACKAGE_VERSION}-debug/usr/lib/debug)
+file(REMOVE_RECURSE ${debug_root})  # no symbols of an earlier package's files
 file(GLOB_RECURSE files LIST_DIRECTORIES false ${CPACK_TEMPORARY_INSTALL_DIRECTORY}/*)
 foreach(file IN LISTS files)
   if(IS_SYMLINK ${file})

@@ -34,7 +34,7 @@ root=$work/root
 dpkg-deb -x "$deb" "$root"
 
 # Every file where the system looks for it.
-app=org.morvane.Loader
+app=org.morvane.loader
 for file in \
   usr/lib/morvane-loader/loader usr/lib/morvane-loader/loader-cli \
   usr/lib/morvane-loader/libcibridge.so usr/lib/udev/rules.d/70-morvane-ci-adapter.rules \
@@ -79,6 +79,13 @@ grep -qx "Icon=$app" "$root/usr/share/applications/$app.desktop" ||
 appstreamcli validate-tree --no-net "$root" >"$work/appstream.log" || {
   cat "$work/appstream.log"
   fail "appstreamcli validate-tree"
+}
+# The metainfo alone, pedantic hints too: any remark fails.
+appstreamcli validate --pedantic --no-net "$root/usr/share/metainfo/$app.metainfo.xml" \
+  >"$work/appstream-pedantic.log" 2>&1 || true
+! grep -q '^[EWIP]: ' "$work/appstream-pedantic.log" || {
+  cat "$work/appstream-pedantic.log"
+  fail "appstreamcli validate --pedantic"
 }
 
 # The programs run from the unpacked tree.
