@@ -19,7 +19,7 @@ for clone in "${clones[@]}"; do
 done
 
 start=$SECONDS
-(cd "${clones[0]}" && CCACHE_BASEDIR=$work scripts/package) >"$work/first.log" 2>&1 || {
+(cd "${clones[0]}" && scripts/package) >"$work/first.log" 2>&1 || {
   tail -n 40 "$work/first.log"
   echo "FAILED: scripts/package in ${clones[0]}" >&2
   exit 1
