@@ -1,7 +1,10 @@
 # The identity of a Windows file: a version resource (product, description, the project's
 # version), for the programs also an application manifest and the icon.
 #   morvane_windows_resources(<target> DESCRIPTION <text> [MANIFEST] [ICON])
-# The templates and the icon are in packaging/windows/resources.
+# The templates and the icon are in packaging/windows/resources. loader.ico is the desktop
+# icon (packaging/linux/org.morvane.loader.svg) at 16, 24, 32, 48, 64 and 256 pixels, made with
+#   for s in 16 24 32 48 64 256; do rsvg-convert -w $s -h $s org.morvane.loader.svg -o $s.png; done
+#   icotool -c -o loader.ico 16.png 24.png 32.png 48.png 64.png -r 256.png
 set(MORVANE_WINDOWS_RESOURCES_DIR ${CMAKE_CURRENT_LIST_DIR}/../packaging/windows/resources)
 
 function(morvane_windows_resources target)
