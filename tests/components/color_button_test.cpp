@@ -45,10 +45,6 @@ void Enter(QWidget& w) {
   QEnterEvent e(QPointF(5, 5), QPointF(5, 5), w.mapToGlobal(QPointF(5, 5)));
   QCoreApplication::sendEvent(&w, &e);
 }
-void Leave(QWidget& w) {
-  QEvent e(QEvent::Leave);
-  QCoreApplication::sendEvent(&w, &e);
-}
 
 // -- colour helpers and layout --------------------------------------------------------------
 
