@@ -2,6 +2,7 @@
 #include "Update.h"
 
 #include "hex.h"
+#include "update_sizes.h"
 
 namespace {
 
@@ -22,10 +23,10 @@ constexpr std::int32_t kFirstMessageTimeout = 1999;  // silent: the procedure sp
 constexpr std::int32_t kMessageTimeout = 4000;
 constexpr std::int32_t kIntegrityTimeout = 50000;
 
-constexpr std::int32_t kBlockStride = 8320;
-constexpr std::int32_t kMainCapacity = 179328;
+using image::kMainCapacity;
+using image::kStep;
+constexpr std::int32_t kBlockStride = image::kPreparationStride;
 constexpr std::int32_t kSlice = 64;
-constexpr std::int32_t kStep = 128;
 constexpr std::int32_t kIntegrityMask = 0x7FF80;
 constexpr std::int32_t kGaugeGranule = 0x7FFF;
 
@@ -37,19 +38,19 @@ constexpr const char* kEditionsNote =
 
 std::string OpenResultMessage(int result) {
   switch (result) {
-    case 1:
+    case kUsbModuleNotReady:
       return "Modul im USB-CI Adapter konnte nicht initialisiert werden oder wurde nicht "
              "gefunden\r\nBitte stecken Sie das Modul erneut hinein oder stecken Sie den Adapter "
              "ggf. erneut in den USB-Port.";
-    case 2:
+    case kDriverMissing:
       return "Gerät nicht vorhanden oder nicht bereit !\r\nStellen Sie sicher, dass der "
              "Gerätetreiber richtig installiert ist.\r\nBeachten Sie bitte, dass mit diesem "
              "Programm nur Morvane Module getestet werden können !";
-    case 3:
+    case kNoModule:
       return "Common Interface Modul nicht gefunden oder nicht bereit.\r\nStellen Sie sicher, "
              "dass die PCMCIA Hardware richtig installiert ist.\r\nBeachten Sie bitte, dass mit "
              "diesem Programm nur Morvane Module getestet werden können !";
-    case 4:
+    case kTransportException:
       return "IO-Zugriff verweigert !\r\nDer passende Gerätetreiber muß installiert und "
              "ausgewählt sein !\r\n(Nur unter Windows 95 und 98 ist die Benutzung des Programms "
              "ohne Gerätetreiber erlaubt)";

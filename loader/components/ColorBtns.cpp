@@ -112,7 +112,7 @@ void RepeatClicker::Tick() {
     Stop();
     return;
   }
-  if (button->state_ != ButtonState::Pressed || !button->tracking_) return;
+  if (button->State() != ButtonState::Pressed || !button->behaviour_.Tracking()) return;
   try {
     button->Click();
   } catch (...) {
@@ -158,47 +158,46 @@ QKeySequence TColor95Button::AcceleratorOf(const QString& caption) {
 }
 
 void TColor95Button::SetAllowAllUp(bool value) {
-  if (value == allow_all_up_) return;
-  allow_all_up_ = value;
+  if (value == behaviour_.AllowAllUp()) return;
+  behaviour_.SetAllowAllUp(value);
   UpdateExclusive();
 }
 
 void TColor95Button::SetGroupIndex(int value) {
-  if (value == group_index_) return;
-  group_index_ = value;
+  if (value == behaviour_.GroupIndex()) return;
+  behaviour_.SetGroupIndex(value);
   UpdateExclusive();
 }
 
 void TColor95Button::SetDown(bool value) {
-  if (group_index_ == 0) value = false;
-  if (value == down_) return;
-  if (down_ && !allow_all_up_) return;
-  down_ = value;
-  if (value) {
-    state_ = ButtonState::Latched;
-    update();
-    UpdateExclusive();
-  } else {
-    state_ = ButtonState::Up;
-    repaint();
+  AfterDownChange(behaviour_.SetDown(value));
+}
+
+void TColor95Button::AfterDownChange(DownChange change) {
+  switch (change) {
+    case DownChange::Latched:
+      update();
+      UpdateExclusive();
+      break;
+    case DownChange::Released:
+      repaint();
+      break;
+    case DownChange::None:
+      break;
   }
 }
 
 void TColor95Button::UpdateExclusive() {
-  if (group_index_ == 0 || parentWidget() == nullptr) return;
+  const int group = behaviour_.GroupIndex();
+  if (group == 0 || parentWidget() == nullptr) return;
   const auto siblings = parentWidget()->findChildren<TColor95Button*>(Qt::FindDirectChildrenOnly);
   for (TColor95Button* other : siblings) {
-    if (other != this && other->group_index_ == group_index_) other->ReleasedByGroup(this);
+    if (other != this && other->behaviour_.GroupIndex() == group) other->ReleasedByGroup(this);
   }
 }
 
 void TColor95Button::ReleasedByGroup(TColor95Button* sender) {
-  if (sender->down_ && down_) {
-    down_ = false;
-    state_ = ButtonState::Up;
-    update();
-  }
-  allow_all_up_ = sender->allow_all_up_;
+  if (behaviour_.ReleasedByGroup(sender->behaviour_)) update();
 }
 
 void TColor95Button::SetCaption(const QString& value) {
@@ -279,8 +278,7 @@ void TColor95Button::Click() {
 }
 
 bool TColor95Button::Inside(QPoint p) const {
-  // The bottom row just below the button still counts, as it always has for these buttons.
-  return p.x() >= 0 && p.x() < width() && p.y() >= 0 && p.y() <= height();
+  return ButtonBehaviour::Inside(TSize{width(), height()}, TPoint{p.x(), p.y()});
 }
 
 // -- painting ---------------------------------------------------------------------------------
@@ -291,12 +289,7 @@ void TColor95Button::paintEvent(QPaintEvent*) {
 }
 
 void TColor95Button::Paint(QPainter& painter) {
-  if (!isEnabled()) {
-    state_ = ButtonState::Disabled;
-    tracking_ = false;
-  } else if (state_ == ButtonState::Disabled) {
-    state_ = down_ ? ButtonState::Latched : ButtonState::Up;
-  }
+  behaviour_.SetEnabled(isEnabled());
   QtCanvas canvas(painter, TSize{width(), height()});
   canvas.SetFont(font());
   const ColorButtonLook look{style_,  color_,  font_color_, options_,
@@ -310,8 +303,8 @@ void TColor95Button::Paint(QPainter& painter) {
   }
   std::function<void(const TRect&)> owner_draw;
   if (OnOwnerDraw) owner_draw = [this, &painter](const TRect& r) { OnOwnerDraw(this, painter, r); };
-  PaintColorButton(canvas, TSize{width(), height()}, look, state_, mouse_in_control_, isEnabled(),
-                   owner_draw, glyph);
+  PaintColorButton(canvas, TSize{width(), height()}, look, behaviour_.State(),
+                   behaviour_.MouseInControl(), isEnabled(), owner_draw, glyph);
 }
 
 QImage TColor95Button::GlyphFor(ButtonState state) const {
@@ -327,12 +320,9 @@ QImage TColor95Button::GlyphFor(ButtonState state) const {
 // -- mouse and keyboard -----------------------------------------------------------------------
 
 void TColor95Button::mousePressEvent(QMouseEvent* event) {
-  if (event->button() == Qt::LeftButton && isEnabled()) {
-    if (state_ != ButtonState::Latched) {
-      state_ = ButtonState::Pressed;
-      repaint();
-    }
-    tracking_ = true;
+  if (event->button() == Qt::LeftButton) {
+    const ButtonState before = behaviour_.State();
+    if (behaviour_.Press(isEnabled()) && behaviour_.State() != before) repaint();
   }
   if (options_ & boRepeatable) RepeatClicker::Start(this);
   event->accept();
@@ -344,44 +334,29 @@ void TColor95Button::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void TColor95Button::mouseMoveEvent(QMouseEvent* event) {
-  if (!tracking_) return;
-  const bool inside = Inside(event->position().toPoint());
-  ButtonState next = down_ ? ButtonState::Latched : ButtonState::Up;
-  if (inside) next = down_ ? ButtonState::Latched : ButtonState::Pressed;
-  if (next != state_) {
-    state_ = next;
-    repaint();
-  }
+  if (behaviour_.Track(Inside(event->position().toPoint()))) repaint();
 }
 
 void TColor95Button::mouseReleaseEvent(QMouseEvent* event) {
   RepeatClicker::Stop();
-  if (event->button() != Qt::LeftButton || !tracking_) return;
-  tracking_ = false;
-  const bool inside = Inside(event->position().toPoint());
-  state_ = ButtonState::Up;
-  if (group_index_ == 0) {
-    repaint();
-  } else {
-    if (inside) SetDown(!down_);
-    // Down even when releasing it was refused: keep the latched face.
-    if (down_) state_ = ButtonState::Latched;
-    repaint();
-  }
-  if (inside) Click();
+  if (event->button() != Qt::LeftButton) return;
+  const ButtonRelease release = behaviour_.Release(Inside(event->position().toPoint()));
+  if (!release.handled) return;
+  if (release.down == DownChange::Latched) UpdateExclusive();
+  repaint();
+  if (release.click) Click();
 }
 
 void TColor95Button::enterEvent(QEnterEvent* event) {
   QWidget::enterEvent(event);
-  if (mouse_in_control_ || !(options_ & boShowMouseFocus) || !isEnabled()) return;
-  mouse_in_control_ = true;
+  if (!behaviour_.Enter(options_ & boShowMouseFocus, isEnabled())) return;
   Play(sound_mouse_over_);
   update();
 }
 
 void TColor95Button::leaveEvent(QEvent* event) {
   QWidget::leaveEvent(event);
-  mouse_in_control_ = false;
+  behaviour_.Leave();
   update();
 }
 
@@ -391,12 +366,7 @@ void TColor95Button::changeEvent(QEvent* event) {
     case QEvent::EnabledChange:
       // A button that is down comes back latched, not up: an up face on a down button would
       // show the wrong state until the next click.
-      if (isEnabled()) {
-        state_ = down_ ? ButtonState::Latched : ButtonState::Up;
-      } else {
-        state_ = ButtonState::Disabled;
-        tracking_ = false;
-      }
+      behaviour_.SetEnabled(isEnabled());
       update();
       break;
     case QEvent::FontChange:

@@ -24,6 +24,7 @@
 #include <functional>
 
 #include "GdiPaint.h"
+#include "button_behaviour.h"
 #include "button_paint.h"
 
 class QPainter;
@@ -59,15 +60,15 @@ class TColor95Button : public QWidget {
   explicit TColor95Button(QWidget* parent = nullptr);
   ~TColor95Button() override;
 
-  bool AllowAllUp() const { return allow_all_up_; }
+  bool AllowAllUp() const { return behaviour_.AllowAllUp(); }
   void SetAllowAllUp(bool value);
   // 0: a plain push button; otherwise buttons of one parent with the same index latch
   // exclusively.
-  int GroupIndex() const { return group_index_; }
+  int GroupIndex() const { return behaviour_.GroupIndex(); }
   void SetGroupIndex(int value);
   // The latched state; stays false while GroupIndex is 0, and a down button of a group without
   // AllowAllUp cannot be released by setting it.
-  bool Down() const { return down_; }
+  bool Down() const { return behaviour_.Down(); }
   void SetDown(bool value);
 
   QString Caption() const { return caption_; }
@@ -113,8 +114,8 @@ class TColor95Button : public QWidget {
   // Plays SoundClick, then fires OnClick and clicked().
   void Click();
 
-  ButtonState State() const { return state_; }
-  bool MouseInControl() const { return mouse_in_control_; }
+  ButtonState State() const { return behaviour_.State(); }
+  bool MouseInControl() const { return behaviour_.MouseInControl(); }
 
   // Alt + the accelerator letter of a caption ("E&xit" gives Alt+X); empty without one.
   static QKeySequence AcceleratorOf(const QString& caption);
@@ -144,14 +145,12 @@ class TColor95Button : public QWidget {
   void Paint(QPainter& painter);
   QImage GlyphFor(ButtonState state) const;
   bool Inside(QPoint p) const;
+  void AfterDownChange(DownChange change);
   void UpdateExclusive();
   void ReleasedByGroup(TColor95Button* sender);
   void UpdateShortcut();
   void Play(const QString& sound) const;
 
-  bool allow_all_up_ = false;
-  int group_index_ = 0;
-  bool down_ = false;
   QString caption_;
   TColor font_color_ = clBlack;
   QImage glyph_;
@@ -165,8 +164,6 @@ class TColor95Button : public QWidget {
   QString sound_click_;
   QString sound_mouse_over_;
 
-  ButtonState state_ = ButtonState::Up;
-  bool tracking_ = false;
-  bool mouse_in_control_ = false;
+  ButtonBehaviour behaviour_;
   int shortcut_id_ = 0;
 };

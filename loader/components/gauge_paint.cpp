@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 #include <limits>
 #include <memory>
+#include <numbers>
 
 namespace {
 

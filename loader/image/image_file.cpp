@@ -134,14 +134,15 @@ std::size_t RequiredMainBytes(std::int32_t mainDataSize) {
 
 void CheckImage(const ImageFile& image) {
   if (image.InitDataSize <= 0) throw ImageError("InitDataSize must be positive");
-  if (image.InitDataSize % kStep != 0) throw ImageError("InitDataSize must be a multiple of 128");
+  if (image.InitDataSize % kStep != 0)
+    throw ImageError("InitDataSize must be a multiple of " + std::to_string(kStep));
   if (image.InitDataSize > kPreparationStride)
-    throw ImageError("InitDataSize must be at most 8320");
+    throw ImageError("InitDataSize must be at most " + std::to_string(kPreparationStride));
   if (image.MainDataSize <= 0) throw ImageError("MainDataSize must be positive");
   if (image.MainDataSize <= kStep)
     throw ImageError(
-        "MainDataSize must be more than 128: a single chunk would have to be "
-        "accepted both as a chunk and as the integrity test");
+        "MainDataSize must be more than " + std::to_string(kStep) +
+        ": a single chunk would have to be accepted both as a chunk and as the integrity test");
   if (image.MainDataSize > kLargestMainSize)
     throw ImageError("MainDataSize must be at most " + std::to_string(kLargestMainSize) +
                      ": the transfer offset would pass the signed 32-bit range");
@@ -151,7 +152,7 @@ void CheckImage(const ImageFile& image) {
                      " bytes but the update can read " + std::to_string(preparation));
   if (image.MainData.size() > static_cast<std::size_t>(kMainCapacity))
     throw ImageError("MainData holds " + std::to_string(image.MainData.size()) +
-                     " bytes, more than its capacity of 179328");
+                     " bytes, more than its capacity of " + std::to_string(kMainCapacity));
   const auto main = RequiredMainBytes(image.MainDataSize);
   if (image.MainData.size() < main)
     throw ImageError("MainData holds " + std::to_string(image.MainData.size()) +

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "update_sizes.h"
+
 namespace image {
 
 struct ImageFile {
@@ -25,9 +27,6 @@ class ImageError : public std::runtime_error {
   explicit ImageError(const std::string& what) : std::runtime_error(what) {}
 };
 
-inline constexpr std::int32_t kPreparationStride = 8320;
-inline constexpr std::int32_t kMainCapacity = 179328;
-inline constexpr std::int32_t kStep = 128;
 // The transfer offset grows in 128-byte steps up to the size rounded up to a whole step; it is
 // a signed 32-bit number, so the size may not exceed the last whole step below 2^31.
 inline constexpr std::int32_t kLargestMainSize = 0x7FFFFFFF / kStep * kStep;

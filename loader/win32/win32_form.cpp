@@ -88,17 +88,11 @@ Win32ColorButton::Win32ColorButton(const TRect& bounds, ColorButtonLook look, HF
 
 void Win32ColorButton::SetEnabled(bool enabled) {
   enabled_ = enabled;
-  if (enabled) {
-    if (state_ == ButtonState::Disabled) state_ = ButtonState::Up;
-  } else {
-    state_ = ButtonState::Disabled;
-    tracking_ = false;
-  }
+  behaviour_.SetEnabled(enabled);
 }
 
 bool Win32ColorButton::Inside(TPoint p) const {
-  // The bottom row just below the button still counts, as it always has for these buttons.
-  return p.X >= 0 && p.X < bounds_.Width() && p.Y >= 0 && p.Y <= bounds_.Height();
+  return ButtonBehaviour::Inside(TSize{bounds_.Width(), bounds_.Height()}, p);
 }
 
 void Win32ColorButton::Paint(GdiCanvas& canvas) {
@@ -111,45 +105,32 @@ void Win32ColorButton::Paint(GdiCanvas& canvas) {
   {
     GdiCanvas button(dc, TSize{bounds_.Width(), bounds_.Height()});
     button.SetFont(font_);
-    PaintColorButton(button, TSize{bounds_.Width(), bounds_.Height()}, look_, state_,
-                     mouse_in_control_, enabled_);
+    PaintColorButton(button, TSize{bounds_.Width(), bounds_.Height()}, look_, behaviour_.State(),
+                     behaviour_.MouseInControl(), enabled_);
   }
   RestoreDC(dc, saved);
 }
 
 bool Win32ColorButton::MouseDown(TPoint) {
-  if (!enabled_) return false;
-  state_ = ButtonState::Pressed;
-  tracking_ = true;
-  return true;
+  return behaviour_.Press(enabled_);
 }
 
 bool Win32ColorButton::MouseMove(TPoint p) {
-  if (!tracking_) return false;
-  const ButtonState next = Inside(p) ? ButtonState::Pressed : ButtonState::Up;
-  if (next == state_) return false;
-  state_ = next;
-  return true;
+  return behaviour_.Track(Inside(p));
 }
 
 bool Win32ColorButton::MouseUp(TPoint p) {
-  if (!tracking_) return false;
-  tracking_ = false;
-  state_ = ButtonState::Up;
-  if (Inside(p) && OnClick) OnClick();
-  return true;
+  const ButtonRelease release = behaviour_.Release(Inside(p));
+  if (release.click && OnClick) OnClick();
+  return release.handled;
 }
 
 bool Win32ColorButton::MouseEnter() {
-  if (mouse_in_control_ || !(look_.options & boShowMouseFocus) || !enabled_) return false;
-  mouse_in_control_ = true;
-  return true;
+  return behaviour_.Enter(look_.options & boShowMouseFocus, enabled_);
 }
 
 bool Win32ColorButton::MouseLeave() {
-  if (!mouse_in_control_) return false;
-  mouse_in_control_ = false;
-  return true;
+  return behaviour_.Leave();
 }
 
 // --- Win32Gauge -------------------------------------------------------------------------------

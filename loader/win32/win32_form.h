@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "button_behaviour.h"
 #include "button_paint.h"
 #include "form_layout.h"
 #include "gauge_paint.h"
@@ -83,7 +84,7 @@ class Win32ColorButton final : public Win32Control {
   Win32ColorButton(const TRect& bounds, ColorButtonLook look, HFONT font);
   void SetEnabled(bool enabled);
   bool Enabled() const { return enabled_; }
-  ButtonState State() const { return state_; }
+  ButtonState State() const { return behaviour_.State(); }
   void Paint(GdiCanvas& canvas) override;
   bool MouseDown(TPoint p) override;
   bool MouseMove(TPoint p) override;
@@ -98,9 +99,7 @@ class Win32ColorButton final : public Win32Control {
   ColorButtonLook look_;
   HFONT font_;
   bool enabled_ = true;
-  bool tracking_ = false;
-  bool mouse_in_control_ = false;
-  ButtonState state_ = ButtonState::Up;
+  ButtonBehaviour behaviour_;
 };
 
 // The progress gauge.

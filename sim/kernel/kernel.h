@@ -3,7 +3,8 @@
 // stack locations and completion, the I/O manager's buffered device control, remove locks,
 // events, the PnP manager's start/stop/removal requests with raw and translated resources,
 // power requests, MmMapIoSpace over simulated physical windows, and the port and register
-// routines reaching those windows, in which a simulated CI module may sit.
+// routines reaching those windows, in which a card (a BusCard: the simulated CI module) may
+// sit.
 //
 // It also checks what the platform's verifier would: every request completed exactly once and
 // never with STATUS_PENDING, remove-lock acquisitions balanced, no register access to a window
@@ -26,9 +27,9 @@
 
 #include <ddk/wdm.h>
 
-namespace sim {
+#include "bus_card.h"
 
-class CiModule;
+namespace sim {
 
 // One resource descriptor as the PnP manager hands it to a start, in raw and translated form.
 struct ResourceDescriptor {
@@ -107,10 +108,11 @@ class Kernel {
 
   static Kernel& Current();
 
-  // --- The machine: register windows on the bus. Bytes 0..3 of a window reach `module` when
-  // one is given; every other byte is a plain latch. Unclaimed addresses read 0xFF.
-  void AddPortWindow(std::uint32_t firstPort, std::uint32_t length, CiModule* module = nullptr);
-  void AddMemoryWindow(std::uint64_t physical, std::uint32_t length, CiModule* module = nullptr);
+  // --- The machine: register windows on the bus. Bytes 0..3 of a window reach the registers
+  // 0..3 of `card` when one is given; every other byte is a plain latch. Unclaimed addresses
+  // read 0xFF.
+  void AddPortWindow(std::uint32_t firstPort, std::uint32_t length, BusCard* card = nullptr);
+  void AddMemoryWindow(std::uint64_t physical, std::uint32_t length, BusCard* card = nullptr);
 
   // --- Driver loading ---
   NTSTATUS LoadDriver(PDRIVER_INITIALIZE entry);
@@ -194,7 +196,7 @@ class Kernel {
     bool memory = false;
     std::uint64_t start = 0;
     std::uint32_t length = 0;
-    CiModule* module = nullptr;
+    BusCard* card = nullptr;
     std::vector<std::uint8_t> latches;
   };
   struct DeviceRecord {

@@ -1,11 +1,14 @@
 // Renders the components as the windows use them and saves the pictures as PNG files, for a
-// look by eye (and as a check that every state renders).
+// look by eye; each picture is also checked for what it must show: the gauge's share, a face of
+// its own for every button state, style and gauge kind, and every gradient style.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <string>
+#include <vector>
 
 #include "ColorBtns.h"
 #include "Gauges.h"
@@ -26,6 +29,17 @@ TColor95Button* FormButton(QWidget* parent, QRect at, const QString& caption, QF
   b->SetFont(font);
   b->SetFontColor(clGold);
   return b;
+}
+
+// The pairs of `areas` of `image` that show the same pixels, by index ("1=3"); empty when every
+// area differs from every other.
+std::vector<std::string> SameAreas(const QImage& image, const std::vector<QRect>& areas) {
+  std::vector<std::string> same;
+  for (std::size_t i = 0; i < areas.size(); ++i)
+    for (std::size_t j = i + 1; j < areas.size(); ++j)
+      if (image.copy(areas[i]) == image.copy(areas[j]))
+        same.push_back(std::to_string(i) + "=" + std::to_string(j));
+  return same;
 }
 
 QImage Scaled(const QImage& image, int factor) {
@@ -66,6 +80,9 @@ TEST(Screenshots, MainWindowLayout) {
 
   const QImage image = form.grab().toImage();
   EXPECT_EQ(image.size(), QSize(369, 191));
+  // 42 % of the gauge: gold bar at its left end, navy back at its right end.
+  EXPECT_EQ(PixelAt(image, 90, 176), RgbOf(clGold));
+  EXPECT_EQ(PixelAt(image, 358, 176), RgbOf(clNavy));
   EXPECT_TRUE(SaveScreenshot(image, QStringLiteral("mainwindow")));
   EXPECT_TRUE(SaveScreenshot(Scaled(image, 3), QStringLiteral("mainwindow-x3")));
 }
@@ -91,6 +108,9 @@ TEST(Screenshots, ButtonStates) {
   buttons[4]->SetGroupIndex(1);
   buttons[4]->SetDown(true);
   const QImage image = form.grab().toImage();
+  std::vector<QRect> faces;
+  for (auto* b : buttons) faces.push_back(b->geometry());
+  EXPECT_EQ(SameAreas(image, faces), std::vector<std::string>{});
   EXPECT_TRUE(
       SaveScreenshot(Scaled(image, 4), QStringLiteral("buttons-up-pressed-lit-disabled-latched")));
 }
@@ -100,15 +120,18 @@ TEST(Screenshots, ButtonStylesAndGauges) {
   form.resize(400, 190);
   form.setAutoFillBackground(true);
   int i = 0;
+  std::vector<QRect> styles;
   for (int style = bsWin31; style <= bsGradient; ++style, ++i) {
     auto* b = new TColor95Button(&form);
     b->setGeometry((i % 4) * 100 + 2, (i / 4) * 30 + 2, 90, 25);
     b->SetCaption(QStringLiteral("Style %1").arg(style));
     b->SetColor(clSilver);
     b->SetStyle(static_cast<TClr95ButtonStyle>(style));
+    styles.push_back(b->geometry());
   }
   const TGaugeKind kinds[] = {gkText, gkHorizontalBar, gkVerticalBar, gkPie, gkNeedle};
   i = 0;
+  std::vector<QRect> gauges;
   for (TGaugeKind kind : kinds) {
     auto* g = new TGauge(&form);
     g->setGeometry(i++ * 80 + 2, 100, 70, 70);
@@ -116,15 +139,23 @@ TEST(Screenshots, ButtonStylesAndGauges) {
     g->SetForeColor(clGold);
     g->SetBackColor(clNavy);
     g->SetProgress(63);
+    gauges.push_back(g->geometry());
   }
-  EXPECT_TRUE(
-      SaveScreenshot(Scaled(form.grab().toImage(), 2), QStringLiteral("styles-and-gauges")));
+  const QImage image = form.grab().toImage();
+  EXPECT_EQ(SameAreas(image, gauges), std::vector<std::string>{});
+  // The styles by their top rows, above the captions (which differ anyway): each its own,
+  // but bsOwnerDraw without a handler, which draws bsNew's face.
+  for (QRect& r : styles) r.setHeight(6);
+  EXPECT_EQ(SameAreas(image, styles),
+            std::vector<std::string>{std::to_string(bsNew) + "=" + std::to_string(bsOwnerDraw)});
+  EXPECT_TRUE(SaveScreenshot(Scaled(image, 2), QStringLiteral("styles-and-gauges")));
 }
 
 TEST(Screenshots, Gradients) {
   QWidget form;
   form.resize(4 * 130, 120);
   const TGradientStyle styles[] = {gsLine, gsLine, gsEllipse, gsRect};
+  std::vector<QRect> areas;
   for (int i = 0; i < 4; ++i) {
     auto* g = new TDfGradient(&form);
     g->setGeometry(i * 130, 0, 120, 120);
@@ -132,8 +163,11 @@ TEST(Screenshots, Gradients) {
     g->Gradient().SetGradientStyle(styles[i]);
     if (i == 1) g->Gradient().SetLineDirection(diVertical);
     if (i >= 2) g->Gradient().SetColorCount(4);
+    areas.push_back(g->geometry());
   }
-  EXPECT_TRUE(SaveScreenshot(form.grab().toImage(), QStringLiteral("gradients")));
+  const QImage image = form.grab().toImage();
+  EXPECT_EQ(SameAreas(image, areas), std::vector<std::string>{});
+  EXPECT_TRUE(SaveScreenshot(image, QStringLiteral("gradients")));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "ColorBtns.h"
 #include "Gauges.h"
 #include "Gradient.h"
+#include "main_form.h"
 #include "window_rig.h"
 
 namespace window_test {
@@ -284,33 +285,41 @@ TEST(MainWindowCreation, SetsIOBaseAndShowsTheHeader) {
   EXPECT_EQ(MainWindowCaption("- X"), "Morvane Loader XP USB - X");
 }
 
-TEST(MainWindowCreation, LayoutInPixels) {
+// The Qt window places, captions and colours its controls as the shared layout table says
+// (the Win32 window's pictures are compared with it in win32_pictures_test).
+TEST(MainWindowCreation, FollowsTheLayoutTable) {
   SmallImage small;
   WindowRig rig(small.View());
   TMainLoaderForm& f = *rig.form;
-  EXPECT_EQ(f.size(), QSize(369, 191));
+  using namespace main_form;
+  EXPECT_EQ(f.size(), QSize(kClientSize.Width, kClientSize.Height));
   EXPECT_EQ(f.minimumSize(), f.maximumSize()) << "fixed size";
   struct Placed {
     QWidget* control;
-    QRect where;
+    ControlPlace where;
   };
   for (const Placed& p :
-       {Placed{f.DfGradient1, {2, 16, 369, 161}}, Placed{f.Label5, {16, 12, 345, 32}},
-        Placed{f.Color95Button1, {8, 56, 73, 25}}, Placed{f.Button1, {64, 72, 273, 49}},
-        Placed{f.Color95Button2, {8, 112, 73, 25}}, Placed{f.ProgressBar1, {88, 170, 273, 13}}}) {
-    EXPECT_EQ(p.control->geometry(), p.where) << p.control->objectName().toStdString();
+       {Placed{f.DfGradient1, kDfGradient1}, Placed{f.Label5, kLabel5},
+        Placed{f.Color95Button1, kColor95Button1}, Placed{f.Button1, kButton1},
+        Placed{f.Color95Button2, kColor95Button2}, Placed{f.ProgressBar1, kProgressBar1}}) {
+    EXPECT_EQ(p.control->geometry(), ToQRect(p.where.Rect()))
+        << p.control->objectName().toStdString();
   }
-  for (const Placed& p : {Placed{f.Label3, {124, 40, 0, 0}}, Placed{f.Label2, {16, 154, 0, 0}},
-                          Placed{f.Fortschritt, {16, 170, 0, 0}}}) {
-    EXPECT_EQ(p.control->pos(), p.where.topLeft()) << p.control->objectName().toStdString();
+  struct Anchored {
+    QWidget* control;
+    TPoint at;
+  };
+  for (const Anchored& p : {Anchored{f.Label3, kLabel3}, Anchored{f.Label2, kLabel2},
+                            Anchored{f.Fortschritt, kFortschritt}}) {
+    EXPECT_EQ(p.control->pos(), QPoint(p.at.X, p.at.Y)) << p.control->objectName().toStdString();
   }
-  EXPECT_EQ(f.Fortschritt->text(), "Fortschritt:");
-  EXPECT_EQ(f.Label5->font().pixelSize(), 27);
-  EXPECT_EQ(f.Button1->font().pixelSize(), 19);
-  EXPECT_EQ(f.font().pixelSize(), 11);
-  EXPECT_TRUE(f.font().bold());
-  EXPECT_EQ(f.palette().color(QPalette::Window), QColor(0, 0, 128));
-  EXPECT_EQ(f.palette().color(QPalette::WindowText), QColor(208, 192, 0));
+  EXPECT_EQ(f.Fortschritt->text().toStdString(), kProgressCaption);
+  EXPECT_EQ(f.Label5->font().pixelSize(), kLabel5Font.pixels);
+  EXPECT_EQ(f.Button1->font().pixelSize(), kButton1Font.pixels);
+  EXPECT_EQ(f.font().pixelSize(), kDefaultFormFont.pixels);
+  EXPECT_EQ(f.font().bold(), kDefaultFormFont.bold);
+  EXPECT_EQ(f.palette().color(QPalette::Window), ToQColor(kFormBackground));
+  EXPECT_EQ(f.palette().color(QPalette::WindowText), ToQColor(kFormText));
 }
 
 struct SettingsCase {

@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include "ColorBtns.h"
+#include "message_form.h"
 #include "qt_host.h"
 #include "window_rig.h"
 
@@ -61,14 +62,15 @@ INSTANTIATE_TEST_SUITE_P(
                   }}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(MessageDialog, LayoutAndPlace) {
+TEST(MessageDialog, FollowsTheLayoutTable) {
   TMessageForm form;
-  EXPECT_EQ(form.size(), QSize(416, 132));
-  EXPECT_EQ(form.pos(), QPoint(304, 292));
-  EXPECT_EQ(form.Label1->geometry(), QRect(16, 16, 385, 57));
+  using namespace message_form;
+  EXPECT_EQ(form.size(), QSize(kClientSize.Width, kClientSize.Height));
+  EXPECT_EQ(form.pos(), QPoint(kScreenPosition.X, kScreenPosition.Y));
+  EXPECT_EQ(form.Label1->geometry(), ToQRect(kLabel1.Rect()));
   EXPECT_TRUE(form.Label1->wordWrap());
   EXPECT_TRUE(form.Label1->alignment() & Qt::AlignHCenter);
-  EXPECT_EQ(form.Button1->geometry(), QRect(152, 85, 113, 33));
+  EXPECT_EQ(form.Button1->geometry(), ToQRect(kButton1.Rect()));
   EXPECT_EQ(form.Button1->Caption(), "OK");
 }
 

@@ -11,6 +11,7 @@
 
 #include "ColorBtns.h"
 #include "hex.h"
+#include "options_form.h"
 #include "window_rig.h"
 
 namespace window_test {
@@ -61,21 +62,22 @@ TEST(OptionsDialog, DefaultsShowTheAddressAndApplyTheRules) {
   EXPECT_TRUE(rig.options->isHidden());
 }
 
-TEST(OptionsDialog, LayoutAndTabOrder) {
+TEST(OptionsDialog, FollowsTheLayoutTableInTabOrder) {
   SmallImage small;
   WindowRig rig(small.View());
   TOptForm& o = *rig.options;
-  EXPECT_EQ(o.size(), QSize(273, 204));
+  using namespace options_form;
+  EXPECT_EQ(o.size(), QSize(kClientSize.Width, kClientSize.Height));
   struct Placed {
     QWidget* control;
-    QRect where;
+    ControlPlace where;
   };
   for (const Placed& p :
-       {Placed{o.Panel1, {16, 24, 241, 113}}, Placed{o.CheckBox3, {8, 8, 225, 17}},
-        Placed{o.Label1, {9, 38, 117, 13}}, Placed{o.CheckBox1, {8, 56, 97, 17}},
-        Placed{o.ComboBox1, {136, 52, 97, 21}}, Placed{o.CheckBox2, {8, 88, 225, 17}},
-        Placed{o.Button1, {80, 152, 113, 33}}}) {
-    EXPECT_EQ(p.control->geometry(), p.where) << p.control->objectName().toStdString();
+       {Placed{o.Panel1, kPanel1}, Placed{o.CheckBox3, kCheckBox3}, Placed{o.Label1, kLabel1},
+        Placed{o.CheckBox1, kCheckBox1}, Placed{o.ComboBox1, kComboBox1},
+        Placed{o.CheckBox2, kCheckBox2}, Placed{o.Button1, kButton1}}) {
+    EXPECT_EQ(p.control->geometry(), ToQRect(p.where.Rect()))
+        << p.control->objectName().toStdString();
   }
   EXPECT_EQ(o.CheckBox3->text(), "Gerätetreiber benutzen");
   EXPECT_EQ(o.CheckBox2->text(), "SCM ISA-Swapbox Modus");
