@@ -90,6 +90,19 @@ int TextWidth(HDC dc, const std::string& text) {
   return size.cx;
 }
 
+// The advance of each character of `text` as measured: drawn with them, the text takes exactly
+// the width it was measured to take (Wine draws some fonts wider than it measures them).
+std::vector<INT> Advances(HDC dc, const std::string& text) {
+  std::vector<INT> ends(text.size());
+  std::vector<INT> advances(text.size());
+  SIZE size{};
+  if (text.empty() || !GetTextExtentExPointA(dc, text.c_str(), static_cast<int>(text.size()), 0,
+                                             nullptr, ends.data(), &size))
+    return advances;
+  for (std::size_t i = 0; i < text.size(); ++i) advances[i] = ends[i] - (i == 0 ? 0 : ends[i - 1]);
+  return advances;
+}
+
 }  // namespace
 
 // Broken at its line ends and between words so that each line fits the box, measured in the
@@ -128,8 +141,9 @@ void Win32Label::PaintWrapped(HDC dc, const std::string& text, const RECT& box) 
   int top = box.top;
   for (const std::string& line : lines) {
     const int left = box.left + (width - TextWidth(dc, line)) / 2;
+    const std::vector<INT> advances = Advances(dc, line);
     ExtTextOutA(dc, std::max<int>(left, box.left), top, ETO_CLIPPED, &box, line.c_str(),
-                static_cast<UINT>(line.size()), nullptr);
+                static_cast<UINT>(line.size()), advances.empty() ? nullptr : advances.data());
     top += metrics.tmHeight;
   }
 }

@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -219,11 +220,10 @@ std::vector<std::uint32_t> Inside(HWND parent, HWND child, const std::vector<std
 void CheckAddressBoxColours(HWND options, bool enabled) {
   SIZE size{};
   const auto rgb = ClientPixels(options, size);
+  // (GetComboBoxInfo would have the other process write into this one's address.)
   const HWND combo = GetDlgItem(options, 104);
-  COMBOBOXINFO info{};
-  info.cbSize = sizeof info;
-  GetComboBoxInfo(combo, &info);
-  const HWND edit = info.hwndItem != nullptr ? info.hwndItem : combo;
+  const HWND found = FindWindowExA(combo, nullptr, "Edit", nullptr);
+  const HWND edit = found != nullptr ? found : combo;
   const auto inside = Inside(options, edit, rgb, size, 1);
   std::size_t navy = 0, white = 0, gold = 0;
   for (std::uint32_t p : inside) {
@@ -238,8 +238,8 @@ void CheckAddressBoxColours(HWND options, bool enabled) {
   if (enabled) Check(gold > 0, "its text is gold (" + std::to_string(gold) + " pixels)");
 }
 
-// Every line of the message stands inside the label's box (16, 16, 385 x 57), touching
-// neither side: none is laid out narrower than it is drawn.
+// Every line of the message stands inside the label's box (16, 16, 385 x 57), centred: none
+// is laid out narrower than it is drawn.
 void CheckMessageInsideItsBox(HWND message) {
   SIZE size{};
   const auto rgb = ClientPixels(message, size);
@@ -250,9 +250,13 @@ void CheckMessageInsideItsBox(HWND message) {
         leftmost = std::min(leftmost, x);
         rightmost = std::max(rightmost, x);
       }
-  Check(rightmost > 0 && leftmost > 16 && rightmost < 16 + 385 - 1,
-        "the message text lies inside its box (columns " + std::to_string(leftmost) + " to " +
-            std::to_string(rightmost) + " of 16 to 400)");
+  // The widest line is centred: as far from the box's left edge as from its right one.
+  const int leftMargin = leftmost - 16;
+  const int rightMargin = 16 + 385 - 1 - rightmost;
+  Check(rightmost > 0 && leftMargin >= 0 && rightMargin >= 0 &&
+            std::abs(leftMargin - rightMargin) <= 2,
+        "the message text lies inside its box, centred (columns " + std::to_string(leftmost) +
+            " to " + std::to_string(rightmost) + " of 16 to 400)");
 }
 
 // The control that has the keyboard focus in a thread.
@@ -370,8 +374,13 @@ int main(int argc, char** argv) {
     Check(
         WaitFor([&] { return SendMessageA(driver_box, BM_GETCHECK, 0, 0) == BST_UNCHECKED; }, 5000),
         "Space unticks it");
-    Check(IsWindowEnabled(GetDlgItem(options, 104)) != 0, "the address box is enabled");
+    // Without "Automatisch" the address is enabled; ticked again, as it was.
+    const HWND automatic = GetDlgItem(options, 101);
+    SendMessageA(automatic, BM_CLICK, 0, 0);
+    Check(IsWindowEnabled(GetDlgItem(options, 104)) != 0,
+          "without \"Automatisch\" the address box is enabled");
     CheckAddressBoxColours(options, true);
+    SendMessageA(automatic, BM_CLICK, 0, 0);
     Click(options, 136, 168);  // "OK"
     Check(WaitFor([&] { return !IsWindowVisible(options); }, 10000), "\"OK\" closes it");
   }
