@@ -129,16 +129,21 @@ void ModuleLink::ModuleExchange(std::string_view message, std::int32_t timeoutMs
   if (AdapterBound) {
     try {
       if (Adapter.SetTimeout != nullptr && LibraryTimeout != timeoutMs) {
-        Adapter.SetTimeout(timeoutMs);
+        CallAdapter(Adapter.SetTimeout, timeoutMs);
         LibraryTimeout = timeoutMs;
       }
-      std::array<std::uint8_t, kLibraryAnswerCapacity> answer{};
-      std::int32_t received = static_cast<std::int32_t>(answer.size());
-      const std::int32_t result = Adapter.WriteExchange(
-          &ExchangeBuffer[1], static_cast<std::int32_t>(count), answer.data(), &received);
+      // The library writes the answer into a buffer whose end is fenced: an overrun faults
+      // inside the call and counts as a failed exchange.
+      std::array<std::uint8_t, kLibraryAnswerCapacity> unfenced{};
+      std::uint8_t* const answer =
+          answerBuffer_.data() != nullptr ? answerBuffer_.data() : unfenced.data();
+      std::int32_t received = static_cast<std::int32_t>(kLibraryAnswerCapacity);
+      const std::int32_t result =
+          CallAdapter(Adapter.WriteExchange, static_cast<const std::uint8_t*>(&ExchangeBuffer[1]),
+                      static_cast<std::int32_t>(count), answer, &received);
       if ((result & 0xFFFF) != 1) received = 0;
       // Whatever length the library reports, no more than the receive buffer holds is taken.
-      const std::size_t length = std::min<std::size_t>(received & 0x1FF, answer.size());
+      const std::size_t length = std::min<std::size_t>(received & 0x1FF, kLibraryAnswerCapacity);
       for (std::size_t i = 0; i < length; ++i) {
         ExchangeBuffer[i] = answer[i];
         AppendHexByte(AnswerText, answer[i]);

@@ -30,6 +30,9 @@ constexpr std::int32_t kSlice = 64;
 constexpr std::int32_t kIntegrityMask = 0x7FF80;
 constexpr std::int32_t kGaugeGranule = 0x7FFF;
 
+constexpr const char* kStoppedText =
+    "Das Update wurde abgebrochen, bevor das Modul programmiert wurde.";
+
 constexpr const char* kEditionsNote =
     "Beachten Sie bitte, dass für jede Modulausführung wie Granit,\r\n"
     "Feder und QX ein eigenes Update verwendet werden muß.";
@@ -97,6 +100,11 @@ UpdateOutcome UpdateProcedure::Run() {
   view_.ClearLabel2();
   view_.SetStatusLine("Suche CI Modul...");
 
+  if (application_.StopRequested()) {
+    view_.ShowMessageForm(kStoppedText, kInformationTitle);
+    IdleEnding();
+    return UpdateOutcome::kStopped;
+  }
   openResult_ = link_.ModuleOpen(&application_, true);
   if (openResult_ != kLinkOpen) {
     if (openResult_ != kCancelled)
@@ -116,6 +124,13 @@ void UpdateProcedure::IdleEnding() {
   view_.SetStatusLine("");
   view_.SetButtonsEnabled(true);
   running_ = false;
+}
+
+bool UpdateProcedure::StopBeforeMessage() {
+  if (!application_.StopRequested()) return false;
+  failure_ = UpdateOutcome::kStopped;
+  FailureEnding(kStoppedText, kInformationTitle);
+  return true;
 }
 
 void UpdateProcedure::FailureEnding(const std::string& message, const std::string& title) {
@@ -148,6 +163,7 @@ bool UpdateProcedure::PreparationPhase() {
     std::uint8_t sequence = 0;
     offset = 0;
     do {
+      if (StopBeforeMessage()) return false;
       link_.ModuleExchange(PreparationMessage(block, offset, sequence), kFirstMessageTimeout);
       offset += kSlice;
       if (answer.empty()) {
@@ -164,6 +180,7 @@ bool UpdateProcedure::PreparationPhase() {
       }
 
       ++sequence;
+      if (StopBeforeMessage()) return false;
       link_.ModuleExchange(PreparationMessage(block, offset, sequence), kMessageTimeout);
       offset += kSlice;
       if (answer.empty()) {
@@ -241,6 +258,7 @@ bool UpdateProcedure::TransferPhase() {
     }
     offset += kStep;
     const bool integrityChunk = integrityMode;
+    if (StopBeforeMessage()) return false;
     link_.ModuleExchange(chunk, integrityChunk ? kIntegrityTimeout : kMessageTimeout);
     if (!integrityChunk && answer != kChunkAccepted) {
       FailureEnding("Fehler beim Einlesen der Daten aufgetreten");
@@ -261,7 +279,11 @@ bool UpdateProcedure::TransferPhase() {
 
   view_.SetStatusLine("Modul wird programmiert...");
   application_.ProcessMessages();
+  if (StopBeforeMessage()) return false;
+  // From here the module programs itself: a request to end waits for its verdict.
+  application_.ModuleProgramming(true);
   link_.ModuleExchange("", kIntegrityTimeout);
+  application_.ModuleProgramming(false);
   if (answer.size() >= 16) answer = DecodedAnswer(answer);
   application_.Beep();
   if (answer != kReady) {

@@ -18,6 +18,7 @@ enum class UpdateOutcome {
   kCancelled,       // ModuleOpen returned 10: the user cancelled, nothing more shown
   kFailed,          // refused or failed after the link was open
   kAlreadyCurrent,  // the module already held this software ("OK   ")
+  kStopped,         // the program was asked to end and stopped before the next message
 };
 
 // The message for a failed ModuleOpen (every result but 0 and 10).
@@ -37,6 +38,9 @@ class UpdateProcedure {
   bool TransferPhase();
   void FailureEnding(const std::string& message, const std::string& title = "Fehler");
   void IdleEnding();
+  // True, after ending the run, when the program has been asked to end: called before each
+  // message, so nothing is sent after the request.
+  bool StopBeforeMessage();
   std::string PreparationMessage(std::uint16_t block, std::int32_t offset,
                                  std::uint8_t sequence) const;
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <string>
+#include <type_traits>
 
 #include "hex.h"
 #include "pcmcia.h"
@@ -40,12 +41,30 @@ constexpr const char* kRetryText =
     "zuordnen!).\r\n"
     "Drücken Sie OK für einen weiteren Versuch.";
 
-template <typename Entry>
-void Resolve(platform::LibraryLoader& libraries, platform::LibraryHandle library, const char* name,
-             Entry& entry) {
-  entry = reinterpret_cast<Entry>(libraries.Find(library, name));
-}
 }  // namespace
+
+platform::LibraryHandle ModuleLink::GuardedLoad(const std::string& path) {
+  platform::LibraryHandle library = nullptr;
+  auto load = [&] { library = services_.libraries.Load(path); };
+  if (!platform::GuardedCall(load)) return nullptr;
+  return library;
+}
+
+void* ModuleLink::GuardedFind(const char* name) {
+  void* entry = nullptr;
+  auto find = [&] { entry = services_.libraries.Find(AdapterLibrary, name); };
+  if (!platform::GuardedCall(find)) {
+    AdapterFaulted = true;
+    return nullptr;
+  }
+  return entry;
+}
+
+void ModuleLink::GuardedUnload() {
+  auto unload = [&] { services_.libraries.Unload(AdapterLibrary); };
+  if (!platform::GuardedCall(unload)) AdapterFaulted = true;
+  AdapterLibrary = nullptr;
+}
 
 bool ModuleLink::BindAdapterLibrary() {
   if (AdapterBound) return true;
@@ -57,7 +76,8 @@ bool ModuleLink::BindAdapterLibrary() {
   if (usbRuntime == nullptr) return false;
   libraries.Unload(usbRuntime);
 
-  AdapterLibrary = libraries.Load(libraries.ProgramFolder() + platform::kAdapterLibraryFile);
+  AdapterFaulted = false;
+  AdapterLibrary = GuardedLoad(libraries.ProgramFolder() + platform::kAdapterLibraryFile);
   if (AdapterLibrary == nullptr) {
     Adapter = {};
     clock.Sleep(kBindPauseMs);
@@ -65,27 +85,31 @@ bool ModuleLink::BindAdapterLibrary() {
   }
 
   AdapterEntries& e = Adapter;
-  Resolve(libraries, AdapterLibrary, "SearchUSBAdapter", e.SearchUSBAdapter);
-  Resolve(libraries, AdapterLibrary, "USBAdapterOpen", e.USBAdapterOpen);
-  Resolve(libraries, AdapterLibrary, "USBAdapterClose", e.USBAdapterClose);
-  Resolve(libraries, AdapterLibrary, "USBAdapterCIReset", e.USBAdapterCIReset);
-  Resolve(libraries, AdapterLibrary, "GetCIStatus", e.GetCIStatus);
-  Resolve(libraries, AdapterLibrary, "WriteCOR", e.WriteCOR);
-  Resolve(libraries, AdapterLibrary, "NegociateCI", e.NegociateCI);
-  Resolve(libraries, AdapterLibrary, "WriteExchange", e.WriteExchange);
-  Resolve(libraries, AdapterLibrary, "SetTimeout", e.SetTimeout);
-  Resolve(libraries, AdapterLibrary, "LoadFirmware", e.LoadFirmware);
+  const auto resolve = [this](const char* name, auto& entry) {
+    using Entry = std::remove_reference_t<decltype(entry)>;
+    entry = AdapterFaulted ? nullptr : reinterpret_cast<Entry>(GuardedFind(name));
+  };
+  resolve("SearchUSBAdapter", e.SearchUSBAdapter);
+  resolve("USBAdapterOpen", e.USBAdapterOpen);
+  resolve("USBAdapterClose", e.USBAdapterClose);
+  resolve("USBAdapterCIReset", e.USBAdapterCIReset);
+  resolve("GetCIStatus", e.GetCIStatus);
+  resolve("WriteCOR", e.WriteCOR);
+  resolve("NegociateCI", e.NegociateCI);
+  resolve("WriteExchange", e.WriteExchange);
+  resolve("SetTimeout", e.SetTimeout);
+  resolve("LoadFirmware", e.LoadFirmware);
 
+  // A lookup that faulted leaves the library unbound, as a missing export does.
   const bool required = e.SearchUSBAdapter && e.USBAdapterOpen && e.USBAdapterClose &&
                         e.USBAdapterCIReset && e.GetCIStatus && e.WriteCOR && e.NegociateCI &&
-                        e.WriteExchange && e.SetTimeout;
+                        e.WriteExchange && e.SetTimeout && !AdapterFaulted;
   if (required) {
     AdapterBound = true;
     clock.Sleep(kBindPauseMs);
     return true;
   }
-  libraries.Unload(AdapterLibrary);
-  AdapterLibrary = nullptr;
+  GuardedUnload();
   Adapter = {};
   clock.Sleep(kBindPauseMs);
   clock.Sleep(kBindPauseMs);
@@ -94,18 +118,18 @@ bool ModuleLink::BindAdapterLibrary() {
 
 void ModuleLink::ReleaseAdapterLibrary() {
   if (AdapterBound) {
-    for (int attempt = 0; attempt < kCloseAttempts; ++attempt) {
+    // A library that faulted is not asked to close: it goes at once.
+    for (int attempt = 0; attempt < kCloseAttempts && !AdapterFaulted; ++attempt) {
       std::int32_t released = 0;
       try {
-        released = Adapter.USBAdapterClose != nullptr ? Adapter.USBAdapterClose() : 1;
+        released = Adapter.USBAdapterClose != nullptr ? CallAdapter(Adapter.USBAdapterClose) : 1;
       } catch (...) {
         released = 0;  // a failing close counts as not released; the library goes anyway
       }
       if (released != 0) break;
       services_.clock.Sleep(kClosePauseMs);
     }
-    services_.libraries.Unload(AdapterLibrary);
-    AdapterLibrary = nullptr;
+    GuardedUnload();
     Adapter = {};
     AdapterBound = false;
   }
@@ -116,7 +140,7 @@ std::int32_t ModuleLink::ResetUsbModule() {
   if (Adapter.USBAdapterCIReset == nullptr) return kResetNotBound;
   std::int32_t status = 0;
   try {
-    status = Adapter.USBAdapterCIReset() & 0xFFFF;
+    status = CallAdapter(Adapter.USBAdapterCIReset) & 0xFFFF;
   } catch (...) {
     status = 0;
   }
@@ -125,7 +149,8 @@ std::int32_t ModuleLink::ResetUsbModule() {
     if (Adapter.WriteCOR != nullptr) {
       services_.clock.Sleep(kConfigurationPauseMs);
       try {
-        if ((Adapter.WriteCOR(kCorAddress, kCorValue, IOBase) & 0xFFFF) == 0)
+        if ((CallAdapter(Adapter.WriteCOR, kCorAddress, kCorValue, std::int32_t{IOBase}) &
+             0xFFFF) == 0)
           return kConfigurationFailed;
       } catch (...) {
         return kConfigurationFailed;
@@ -147,7 +172,7 @@ std::int32_t ModuleLink::AdapterId(const char* devicePath) {
 void ModuleLink::SetLibraryTimeout(std::int32_t milliseconds) {
   if (Adapter.SetTimeout == nullptr) return;
   try {
-    Adapter.SetTimeout(milliseconds);
+    CallAdapter(Adapter.SetTimeout, milliseconds);
     LibraryTimeout = milliseconds;
   } catch (...) {
     TimeoutCountdown = 0;
@@ -160,21 +185,26 @@ ModuleLink::BringUp ModuleLink::UsbBringUp() {
     services_.system.ShowSystemMessage(kEntryErrorText, kEntryErrorTitle, false);
     return BringUp::kCancelled;
   }
-  std::array<char, 512> adapterText{};
+  // The device path buffer ends at a page the library cannot write.
+  std::array<char, 512> unfenced{};
+  char* const adapterText = adapterText_.data() != nullptr
+                                ? reinterpret_cast<char*>(adapterText_.data())
+                                : unfenced.data();
+  const std::size_t adapterTextSize = unfenced.size();
   try {
     adapterText[0] = '\0';
-    if (Adapter.SearchUSBAdapter(adapterText.data()) == 0 ||
-        Adapter.USBAdapterOpen(adapterText.data()) == 0) {
+    if (CallAdapter(Adapter.SearchUSBAdapter, adapterText) == 0 ||
+        CallAdapter(Adapter.USBAdapterOpen, adapterText) == 0) {
       ReleaseAdapterLibrary();
       return BringUp::kFallThrough;
     }
-    adapterText.back() = '\0';  // the library writes at most 511 characters
-    const std::int32_t adapterId = AdapterId(adapterText.data());
+    adapterText[adapterTextSize - 1] = '\0';  // the library writes at most 511 characters
+    const std::int32_t adapterId = AdapterId(adapterText);
 
     SetLibraryTimeout(kBringUpTimeout);
     const std::int32_t status = ResetUsbModule();
     if (status == kAdapterWithoutProgram && Adapter.LoadFirmware != nullptr &&
-        Adapter.LoadFirmware(adapterId) == 0) {
+        CallAdapter(Adapter.LoadFirmware, adapterId) == 0) {
       ReleaseAdapterLibrary();
       return BringUp::kFirmwareRefused;
     }
@@ -182,10 +212,10 @@ ModuleLink::BringUp ModuleLink::UsbBringUp() {
     // The adapter is always closed and found again, also when its module was ready.
     PumpMessages();
     services_.clock.Sleep(kEnumerationPauseMs);
-    Adapter.USBAdapterClose();
+    CallAdapter(Adapter.USBAdapterClose);
     LibraryTimeout = kOpenLibraryTimeout;
 
-    if (!ReopenAfterEnumeration(adapterText.data())) {
+    if (!ReopenAfterEnumeration(adapterText)) {
       ReleaseAdapterLibrary();
       return BringUp::kCancelled;
     }
@@ -208,7 +238,8 @@ ModuleLink::BringUp ModuleLink::UsbBringUp() {
 bool ModuleLink::ReopenAfterEnumeration(char* adapterText) {
   adapterText[0] = '\0';
   for (int failures = 0;;) {
-    if (Adapter.SearchUSBAdapter(adapterText) == 1 && Adapter.USBAdapterOpen(adapterText) == 1)
+    if (CallAdapter(Adapter.SearchUSBAdapter, adapterText) == 1 &&
+        CallAdapter(Adapter.USBAdapterOpen, adapterText) == 1)
       return true;
     ++failures;
     services_.clock.Sleep(kAttemptPauseMs);

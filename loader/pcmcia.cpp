@@ -66,7 +66,7 @@ int ModuleLink::ModuleOpen(platform::Host* application, bool tryUsb) {
 bool ModuleLink::NegotiateOverLibrary() {
   services_.clock.Sleep(kNegotiationPauseMs);
   std::int32_t answeredSize = 0;
-  const std::int32_t result = Adapter.NegociateCI(kBufferSize, &answeredSize);
+  const std::int32_t result = CallAdapter(Adapter.NegociateCI, kBufferSize, &answeredSize);
   return (result & 0xFFFF) != 0;
 }
 

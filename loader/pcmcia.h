@@ -5,12 +5,14 @@
 
 #include <array>
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
 #include "cibridge_api.h"
 #include "clock.h"
 #include "device_io.h"
+#include "fault_guard.h"
 #include "host.h"
 #include "library_loader.h"
 #include "port_io.h"
@@ -37,6 +39,13 @@ struct AdapterEntries {
   WriteExchangeFn WriteExchange = nullptr;
   SetTimeoutFn SetTimeout = nullptr;
   LoadFirmwareFn LoadFirmware = nullptr;
+};
+
+// Raised in place of a library call that faulted, and of every call into the library after
+// that, so each step goes on as it does when a library call raises an exception.
+class AdapterLibraryFault : public std::runtime_error {
+ public:
+  AdapterLibraryFault() : std::runtime_error("fault inside the adapter library") {}
 };
 
 // The operating-system services the link uses.
@@ -80,6 +89,9 @@ class ModuleLink {
   AdapterEntries Adapter;
   platform::LibraryHandle AdapterLibrary = nullptr;
   std::int32_t LibraryTimeout = 0;
+  // A call into the bound library faulted: its state is not to be trusted, nothing calls it
+  // again, and it is released without its close. Cleared when a library is bound anew.
+  bool AdapterFaulted = false;
   std::uint16_t IOBase = 0x320;
   std::uint16_t IOBaseSetting = 0;
   bool AutoProbe = false;
@@ -100,6 +112,15 @@ class ModuleLink {
   bool NegotiateOverLibrary();
   bool ProbePortBases();
   void SetLibraryTimeout(std::int32_t milliseconds);
+  // Calls an entry of the bound library under the fault guard; raises AdapterLibraryFault when
+  // the call faulted or the library already had.
+  template <typename Entry, typename... Arguments>
+  std::int32_t CallAdapter(Entry entry, Arguments... arguments);
+  // The binding's own calls into the library file (loading runs its start-up code, lookups
+  // read its tables) under the same guard; nullptr when they fault.
+  platform::LibraryHandle GuardedLoad(const std::string& path);
+  void* GuardedFind(const char* name);
+  void GuardedUnload();
   // Polls the status register until DA or the countdown ends; false when the countdown ended.
   bool WaitForDataAvailable(std::int32_t timeoutMs);
   void ReadAnswer();
@@ -116,4 +137,19 @@ class ModuleLink {
   void PortOrDriverWrite(std::uint16_t address, std::uint8_t value);
 
   LinkServices services_;
+  // Caller memory the library writes, each followed by a page it cannot write.
+  platform::FencedBuffer adapterText_{512};
+  platform::FencedBuffer answerBuffer_{256};
 };
+
+template <typename Entry, typename... Arguments>
+std::int32_t ModuleLink::CallAdapter(Entry entry, Arguments... arguments) {
+  if (AdapterFaulted) throw AdapterLibraryFault();
+  std::int32_t result = 0;
+  auto call = [&] { result = entry(arguments...); };
+  if (!platform::GuardedCall(call)) {
+    AdapterFaulted = true;
+    throw AdapterLibraryFault();
+  }
+  return result;
+}

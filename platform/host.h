@@ -21,6 +21,13 @@ class Host {
   virtual bool AskRetry(const std::string& text) = 0;
   // The system's default sound.
   virtual void Beep() = 0;
+  // True once the program has been asked to end (a terminal's interrupt, a termination signal,
+  // its console closing). The update asks before each message and stops there; a window
+  // program, which ends by its close box, is never asked this way.
+  virtual bool StopRequested() { return false; }
+  // Told when the update sends the message that lets the module program itself (true) and when
+  // the verdict has come (false): in between nothing may cut the update off.
+  virtual void ModuleProgramming(bool /*underway*/) {}
 };
 
 }  // namespace platform

@@ -7,7 +7,9 @@
 //
 // Exit statuses (see README.md): 0 the module answered "Ready"; 1 the link to the module was not
 // opened (including a cancelled adapter dialog); 2 the module refused the update or it failed;
-// 3 the module already held this software; 64 a wrong command line.
+// 3 the module already held this software; 5 stopped by a request to end before the module was
+// programmed; 6 the output was lost (the update ran to its end; its result goes to the error
+// stream); 64 a wrong command line.
 #pragma once
 
 #include <string>
@@ -26,6 +28,8 @@ enum LoaderCliStatus : int {
   kCliNotOpened = 1,
   kCliFailed = 2,
   kCliAlreadyCurrent = 3,
+  kCliStopped = 5,
+  kCliOutputLost = 6,
   kCliUsage = 64,
 };
 
@@ -39,7 +43,7 @@ struct CliHardware {
 CliHardware MachineHardware();
 
 // How a run ended, as the final JSON line names it: "ready", "not-opened", "cancelled",
-// "failed" or "identical".
+// "failed", "identical" or "stopped".
 std::string ResultName(UpdateOutcome outcome);
 
 int RunLoaderCli(const std::vector<std::string>& arguments, const TerminalStreams& streams,

@@ -48,8 +48,9 @@ bool AskOkOrCancel(std::FILE* in, std::FILE* prompt) {
   }
 }
 
-TerminalHost::TerminalHost(CliReport& report, platform::Clock& clock, std::function<void()> onTimer)
-    : report_(report), timer_(clock, 100, std::move(onTimer)) {}
+TerminalHost::TerminalHost(CliReport& report, platform::Clock& clock, std::function<void()> onTimer,
+                           StopRequests* stops)
+    : report_(report), stops_(stops), timer_(clock, 100, std::move(onTimer)) {}
 
 void TextReport::ShowHeader(const std::string& title, const std::string& cornerLabel) {
   std::fprintf(streams_.out, "%s\n", title.c_str());

@@ -9,6 +9,7 @@
 #include "clock.h"
 #include "host.h"
 #include "interval_ticker.h"
+#include "stop_requests.h"
 #include "update_view.h"
 
 // Where loader-cli writes and reads; a test can hand it files instead of the terminal.
@@ -76,8 +77,10 @@ class TextReport final : public CliReport {
 
 class TerminalHost final : public platform::Host {
  public:
-  // `onTimer` runs every 100 ms of the clock while the procedure pumps.
-  TerminalHost(CliReport& report, platform::Clock& clock, std::function<void()> onTimer);
+  // `onTimer` runs every 100 ms of the clock while the procedure pumps; `stops`, when given,
+  // tells the update that the program was asked to end.
+  TerminalHost(CliReport& report, platform::Clock& clock, std::function<void()> onTimer,
+               StopRequests* stops = nullptr);
 
   void ProcessMessages() override { timer_.Poll(); }
   void ShowSystemMessage(const std::string& text, const std::string& title, bool) override {
@@ -85,8 +88,13 @@ class TerminalHost final : public platform::Host {
   }
   bool AskRetry(const std::string& text) override { return report_.AskRetry(text); }
   void Beep() override { report_.Beep(); }
+  bool StopRequested() override { return stops_ != nullptr && stops_->Requested(); }
+  void ModuleProgramming(bool underway) override {
+    if (stops_ != nullptr) stops_->ModuleProgramming(underway);
+  }
 
  private:
   CliReport& report_;
+  StopRequests* stops_;
   platform::IntervalTicker timer_;
 };

@@ -90,7 +90,10 @@ bool TOptForm::Edit(ModuleLink& link, HWND owner) {
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   CheckBox1Rule();
   CheckBox3Rule();
-  SetFocus(CheckBox1);
+  // Each opening starts at the first control that can take the focus (the dialog's activation
+  // puts it there).
+  lastFocus_ = nullptr;
+  FocusFirstEnabled(nullptr);
   if (!ShowModal(owner)) return false;
   StoreInto(link);
   return true;
@@ -130,7 +133,31 @@ bool TOptForm::FormKeyPress(int character) {
   return false;
 }
 
+void TOptForm::FocusFirstEnabled(HWND preferred) {
+  if (preferred != nullptr && IsWindowEnabled(preferred)) {
+    SetFocus(preferred);
+    return;
+  }
+  for (HWND control : {CheckBox1, ComboBox1, CheckBox3, CheckBox2}) {
+    if (IsWindowEnabled(control)) {
+      SetFocus(control);
+      return;
+    }
+  }
+}
+
 bool TOptForm::HandleMessage(UINT message, WPARAM w, LPARAM, LRESULT& result) {
+  if (message == WM_ACTIVATE) {
+    // The window's own activation would take the focus from its controls.
+    if (LOWORD(w) == WA_INACTIVE) {
+      const HWND focus = GetFocus();
+      if (focus != nullptr && IsChild(Handle(), focus)) lastFocus_ = focus;
+      return false;
+    }
+    FocusFirstEnabled(lastFocus_);
+    result = 0;
+    return true;
+  }
   if (message != WM_COMMAND) return false;
   const int id = LOWORD(w);
   const int code = HIWORD(w);

@@ -45,6 +45,10 @@ class TOptForm final : public Win32Form {
   bool HandleMessage(UINT message, WPARAM w, LPARAM l, LRESULT& result) override;
 
  private:
+  // Focus on `preferred` when it can take it, else on the first enabled control in the tab
+  // order ("Automatisch", the address, "Gerätetreiber benutzen", "SCM ISA-Swapbox Modus").
+  void FocusFirstEnabled(HWND preferred);
+  HWND lastFocus_ = nullptr;  // the control that had the focus when the dialog lost it
   OptionsValues Values() const;
 
   platform::Host& system_;

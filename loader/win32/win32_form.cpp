@@ -2,7 +2,9 @@
 
 #include <windowsx.h>
 
+#include <algorithm>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -72,11 +74,78 @@ void Win32Label::Paint(GdiCanvas& canvas) {
       r.left = r.right - 1000;
       break;
     case LabelAlign::kCentreWrapped:
-      format = DT_NOPREFIX | DT_CENTER | DT_WORDBREAK;
-      break;
+      PaintWrapped(dc, ansi, r);
+      SelectObject(dc, old_font);
+      return;
   }
   DrawTextA(dc, ansi.c_str(), static_cast<int>(ansi.size()), &r, format);
   SelectObject(dc, old_font);
+}
+
+namespace {
+
+int TextWidth(HDC dc, const std::string& text) {
+  SIZE size{};
+  GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
+  return size.cx;
+}
+
+// The advance of each character of `text` as measured: drawn with them, the text takes exactly
+// the width it was measured to take (Wine draws some fonts wider than it measures them).
+std::vector<INT> Advances(HDC dc, const std::string& text) {
+  std::vector<INT> ends(text.size());
+  std::vector<INT> advances(text.size());
+  SIZE size{};
+  if (text.empty() || !GetTextExtentExPointA(dc, text.c_str(), static_cast<int>(text.size()), 0,
+                                             nullptr, ends.data(), &size))
+    return advances;
+  for (std::size_t i = 0; i < text.size(); ++i) advances[i] = ends[i] - (i == 0 ? 0 : ends[i - 1]);
+  return advances;
+}
+
+}  // namespace
+
+// Broken at its line ends and between words so that each line fits the box, measured in the
+// same device context and font it is drawn with, and each line centred on its measured width:
+// no line is laid out narrower than it is drawn. A word wider than the box stands alone on its
+// line, cut at the box.
+void Win32Label::PaintWrapped(HDC dc, const std::string& text, const RECT& box) {
+  const int width = box.right - box.left;
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string paragraph = text.substr(start, end - start);
+    if (!paragraph.empty() && paragraph.back() == '\r') paragraph.pop_back();
+    std::string line;
+    std::size_t word = 0;
+    while (word <= paragraph.size()) {
+      std::size_t space = paragraph.find(' ', word);
+      if (space == std::string::npos) space = paragraph.size();
+      const std::string next = paragraph.substr(word, space - word);
+      const std::string candidate = line.empty() ? next : line + " " + next;
+      if (line.empty() || TextWidth(dc, candidate) <= width) {
+        line = candidate;
+      } else {
+        lines.push_back(line);
+        line = next;
+      }
+      word = space + 1;
+    }
+    lines.push_back(line);
+    start = end + 1;
+  }
+  TEXTMETRICA metrics{};
+  GetTextMetricsA(dc, &metrics);
+  int top = box.top;
+  for (const std::string& line : lines) {
+    const int left = box.left + (width - TextWidth(dc, line)) / 2;
+    const std::vector<INT> advances = Advances(dc, line);
+    ExtTextOutA(dc, std::max<int>(left, box.left), top, ETO_CLIPPED, &box, line.c_str(),
+                static_cast<UINT>(line.size()), advances.empty() ? nullptr : advances.data());
+    top += metrics.tmHeight;
+  }
 }
 
 // --- Win32ColorButton -------------------------------------------------------------------------
@@ -317,11 +386,12 @@ LRESULT Win32Form::Dispatch(UINT message, WPARAM w, LPARAM l) {
     case WM_CTLCOLORBTN:
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORLISTBOX: {
+      // Every control in the form's colours, the address box and its list too: gold on navy
+      // (a disabled edit draws its text grey itself).
       const HDC dc = reinterpret_cast<HDC>(w);
-      const bool edit = message == WM_CTLCOLOREDIT || message == WM_CTLCOLORLISTBOX;
-      SetTextColor(dc, edit ? RGB(0, 0, 0) : static_cast<COLORREF>(kFormText));
-      SetBkColor(dc, edit ? RGB(255, 255, 255) : static_cast<COLORREF>(kFormBackground));
-      return reinterpret_cast<LRESULT>(edit ? GetStockObject(WHITE_BRUSH) : background_);
+      SetTextColor(dc, static_cast<COLORREF>(kFormText));
+      SetBkColor(dc, static_cast<COLORREF>(kFormBackground));
+      return reinterpret_cast<LRESULT>(background_);
     }
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:

@@ -72,6 +72,8 @@ class Win32Label final : public Win32Control {
   void Paint(GdiCanvas& canvas) override;
 
  private:
+  static void PaintWrapped(HDC dc, const std::string& text, const RECT& box);
+
   std::string text_;
   HFONT font_;
   LabelAlign align_;

@@ -1,11 +1,19 @@
 // Profile files on Linux: our own reading and writing of the key=value format, with the
 // semantics of the Windows private-profile functions.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
+#include <memory>
 #include <optional>
-#include <sstream>
 #include <string_view>
 #include <system_error>
 #include <vector>
@@ -62,30 +70,108 @@ std::string Cut(std::string_view text, std::size_t bufferSize) {
   return std::string(text.substr(0, bufferSize - 1));
 }
 
-// The file as lines without their line ends, and the line end it uses.
+// The settings file opened for reading, or -1. Only a regular file (after links) counts: a
+// FIFO, a device, a directory or a socket is no file. The type is looked at before the open,
+// so no device is ever opened, and again on the open file, which was opened without waiting
+// (a FIFO without a writer would otherwise hold the open for ever).
+int OpenRegularFile(const std::string& path) {
+  struct stat before {};
+  if (::stat(path.c_str(), &before) != 0 || !S_ISREG(before.st_mode)) return -1;
+  const int file = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (file < 0) return -1;
+  struct stat opened {};
+  if (::fstat(file, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+    ::close(file);
+    return -1;
+  }
+  return file;
+}
+
+// A file's lines without their line ends, read in pieces of a fixed size, so memory does not
+// grow with the file. A line longer than `lineLimit` is seen cut to that length.
+class LineReader {
+ public:
+  LineReader(int file, std::size_t lineLimit) : file_(file), lineLimit_(lineLimit) {}
+  ~LineReader() { ::close(file_); }
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
+
+  // The next line; false at the end of the file or when reading failed.
+  bool Next(std::string& line) {
+    line.clear();
+    bool any = false;
+    for (;;) {
+      if (position_ == filled_ && !Refill()) {
+        if (!any) return false;
+        break;
+      }
+      any = true;
+      const char* start = buffer_.data() + position_;
+      const std::size_t available = filled_ - position_;
+      const void* newline = std::memchr(start, '\n', available);
+      const std::size_t length =
+          newline != nullptr ? static_cast<std::size_t>(static_cast<const char*>(newline) - start)
+                             : available;
+      if (line.size() < lineLimit_) line.append(start, std::min(length, lineLimit_ - line.size()));
+      position_ += length;
+      if (newline != nullptr) {
+        ++position_;
+        if (length > 0 ? start[length - 1] == '\r' : lastWasReturn_) crLf_ = true;
+        lastWasReturn_ = false;
+        break;
+      }
+      lastWasReturn_ = length > 0 && start[length - 1] == '\r';
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+  }
+  bool Failed() const { return failed_; }
+  bool SawCrLf() const { return crLf_; }
+
+ private:
+  bool Refill() {
+    for (;;) {
+      const ssize_t n = ::read(file_, buffer_.data(), buffer_.size());
+      if (n > 0) {
+        position_ = 0;
+        filled_ = static_cast<std::size_t>(n);
+        return true;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      failed_ = n < 0;
+      return false;
+    }
+  }
+
+  int file_;
+  std::size_t lineLimit_;
+  std::array<char, 64 * 1024> buffer_{};
+  std::size_t position_ = 0;
+  std::size_t filled_ = 0;
+  bool lastWasReturn_ = false;
+  bool crLf_ = false;
+  bool failed_ = false;
+};
+
+// What a read looks at of a line: more than any name or value the program uses.
+constexpr std::size_t kReadLineLimit = 64 * 1024;
+
+// The file as lines without their line ends, and the line end it uses (for a write, which
+// rewrites it whole).
 struct ProfileText {
   std::vector<std::string> lines;
   std::string lineEnd = "\n";
 };
 
 std::optional<ProfileText> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream content;
-  content << in.rdbuf();
-  if (in.bad()) return std::nullopt;
+  const int file = OpenRegularFile(path);
+  if (file < 0) return std::nullopt;
+  auto reader = std::make_unique<LineReader>(file, std::numeric_limits<std::size_t>::max());
   ProfileText text;
-  const std::string all = content.str();
-  if (all.find("\r\n") != std::string::npos) text.lineEnd = "\r\n";
-  std::size_t start = 0;
-  while (start < all.size()) {
-    std::size_t end = all.find('\n', start);
-    if (end == std::string::npos) end = all.size();
-    std::string line = all.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    text.lines.push_back(std::move(line));
-    start = end + 1;
-  }
+  std::string line;
+  while (reader->Next(line)) text.lines.push_back(line);
+  if (reader->Failed()) return std::nullopt;
+  if (reader->SawCrLf()) text.lineEnd = "\r\n";
   return text;
 }
 
@@ -95,11 +181,13 @@ class FileProfile final : public PrivateProfile {
 
   std::string ReadString(const std::string& section, const std::string& key,
                          const std::string& defaultValue, std::size_t bufferSize) override {
-    const auto text = ReadFile(path_);
-    if (!text) return Cut(defaultValue, bufferSize);
+    const int file = OpenRegularFile(path_);
+    if (file < 0) return Cut(defaultValue, bufferSize);
+    const auto reader = std::make_unique<LineReader>(file, kReadLineLimit);
     bool inSection = false;
     bool seenSection = false;
-    for (const std::string& line : text->lines) {
+    std::string line;
+    while (reader->Next(line)) {
       if (const auto name = SectionName(line)) {
         if (seenSection) break;  // only the first section of that name counts
         inSection = SameName(*name, section);

@@ -142,6 +142,9 @@ void CiModule::WriteRegister(int offset, std::uint8_t value) {
 }
 
 void CiModule::RestartDialogue() {
+  // The messages of the dialogue before: a module that stays in its slot for many updates
+  // keeps only the last one's.
+  messages_ = {};
   phase_ = Phase::kPreparation;
   expectedSequence_ = 0;
   chunk_ = 0;

@@ -84,6 +84,7 @@ class CiModule : public BusCard {
   // --- What happened. ---
   bool Present() const override;
   int MessageCount() const;
+  // The messages since the last reset of the command interface (one update's).
   std::vector<std::vector<std::uint8_t>> Messages() const;
   std::uint16_t NegotiatedSize() const;
   int ResetCount() const;

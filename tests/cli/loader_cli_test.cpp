@@ -2,6 +2,10 @@
 // answers to the adapter retry dialog.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -48,7 +52,10 @@ class LoaderCli : public ::testing::Test {
     return status;
   }
 
-  std::string LastLine() const { return output.substr(output.rfind('\n', output.size() - 2) + 1); }
+  std::string LastLine() const { return LastLineOf(output); }
+  static std::string LastLineOf(const std::string& text) {
+    return text.substr(text.rfind('\n', text.size() - 2) + 1);
+  }
 
   std::filesystem::path folder;
   std::unique_ptr<test::LinkRig> rig = std::make_unique<test::LinkRig>();
@@ -175,6 +182,165 @@ TEST_F(LoaderCli, JsonMessagesKeepTheirTextsAndTitles) {
       "getestet werden können !\"}\n{\"type\":\"status\",\"text\":\"\"}\n"
       "{\"type\":\"result\",\"result\":\"not-opened\",\"status\":1}\n"))
       << output;
+}
+
+// Ports that raise signals at the program, as a user or the system would, once the module has
+// received a given number of messages (0: at the first port access, while the link opens).
+class SignallingPorts final : public platform::PortIo {
+ public:
+  SignallingPorts(test::LinkRig& rig, int atMessage, std::vector<int> signals)
+      : rig_(rig), atMessage_(atMessage), signals_(std::move(signals)) {}
+  std::uint8_t In(std::uint16_t port) override {
+    Poke();
+    return rig_.ports.In(port);
+  }
+  void Out(std::uint16_t port, std::uint8_t value) override {
+    Poke();
+    rig_.ports.Out(port, value);
+  }
+
+ private:
+  void Poke() {
+    if (signals_.empty() || rig_.module->MessageCount() < atMessage_) return;
+    for (int signal : signals_) std::raise(signal);
+    signals_.clear();
+  }
+  test::LinkRig& rig_;
+  int atMessage_;
+  std::vector<int> signals_;
+};
+
+// Requests to end and lost output, as the user sees them: nothing is sent after the request
+// (the module holds exactly the messages it had when the signal came), the link is closed once,
+// a message and the result line come last, and the exit status says how it ended.
+struct HostileCase {
+  const char* name;
+  std::vector<int> signals;
+  int atMessage;
+  const char* output;  // "file", "full" (/dev/full), "pipe" (its reader gone), "closed"
+  int status;
+  const char* result;
+  int messagesSent;
+  const char* lastMessage;  // the last message shown, empty for none
+  const char* errorText;    // on the error stream
+};
+
+TEST_F(LoaderCli, StopsAtTheNextMessageOnRequestAndTellsLostOutput) {
+  constexpr const char* kStopped =
+      "{\"type\":\"message\",\"title\":\"Information\",\"text\":\"Das Update wurde "
+      "abgebrochen, bevor das Modul programmiert wurde.\"}";
+  const HostileCase cases[] = {
+      {"interrupt while opening",
+       {SIGINT},
+       0,
+       "file",
+       kCliStopped,
+       "stopped",
+       0,
+       kStopped,
+       "Abbruch angefordert"},
+      {"hang-up in the preparation",
+       {SIGHUP},
+       3,
+       "file",
+       kCliStopped,
+       "stopped",
+       3,
+       kStopped,
+       "Abbruch angefordert"},
+      {"termination mid-transfer",
+       {SIGTERM},
+       700,
+       "file",
+       kCliStopped,
+       "stopped",
+       700,
+       kStopped,
+       "Abbruch angefordert"},
+      {"interrupt twice",
+       {SIGINT, SIGINT},
+       900,
+       "file",
+       kCliStopped,
+       "stopped",
+       900,
+       kStopped,
+       "Das Update wird gerade beendet, bitte warten."},
+      // The module programs itself after message 1532: its verdict comes first.
+      {"interrupt while programming",
+       {SIGINT},
+       1532,
+       "file",
+       kCliReady,
+       "ready",
+       1532,
+       "",
+       "Das Modul programmiert sich gerade"},
+      {"full disk",
+       {},
+       0,
+       "full",
+       kCliOutputLost,
+       "ready",
+       1532,
+       nullptr,
+       "Die Ausgabe ging verloren; das Update endete mit \"ready\" (0)."},
+      {"reader of the pipe gone",
+       {},
+       0,
+       "pipe",
+       kCliOutputLost,
+       "ready",
+       1532,
+       nullptr,
+       "Die Ausgabe ging verloren"},
+      {"output closed",
+       {},
+       0,
+       "closed",
+       kCliOutputLost,
+       "ready",
+       1532,
+       nullptr,
+       "Die Ausgabe ging verloren"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    rig = std::make_unique<test::LinkRig>();
+    SignallingPorts ports(*rig, c.atMessage, c.signals);
+    auto settings = platform::ProfileAtPath((folder / "Morvane.ini").string());
+    std::FILE* out = nullptr;
+    const std::string kind = c.output;
+    if (kind == "file") out = std::tmpfile();
+    if (kind == "full") out = std::fopen("/dev/full", "w");
+    if (kind == "closed") out = std::fopen("/dev/null", "r");
+    if (kind == "pipe") {
+      int ends[2];
+      ASSERT_EQ(::pipe(ends), 0);
+      ::close(ends[0]);
+      out = ::fdopen(ends[1], "w");
+    }
+    ASSERT_NE(out, nullptr);
+    std::FILE* err = std::tmpfile();
+    const int status = RunLoaderCli({"--json"}, TerminalStreams{out, stdin, false, false, err},
+                                    {rig->clock, ports, rig->devices, rig->libraries}, *settings);
+    EXPECT_EQ(status, c.status);
+    EXPECT_EQ(rig->module->MessageCount(), c.messagesSent);
+    EXPECT_EQ(rig->Closes(), 1);
+    EXPECT_NE(ReadAll(err).find(c.errorText), std::string::npos) << ReadAll(err);
+    if (kind == "file") {
+      output = ReadAll(out);
+      const std::string result = "{\"type\":\"result\",\"result\":\"" + std::string(c.result) +
+                                 "\",\"status\":" + std::to_string(c.status) + "}\n";
+      EXPECT_EQ(LastLine(), result);
+      const std::string before = output.substr(0, output.size() - result.size());
+      if (*c.lastMessage != '\0') {
+        EXPECT_EQ(LastLineOf(before), std::string(c.lastMessage) + "\n");
+      }
+    }
+    std::fclose(out);
+    std::fclose(err);
+  }
 }
 
 struct RetryCase {

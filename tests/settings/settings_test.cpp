@@ -1,12 +1,17 @@
 // The settings file: value forms, the profile file's reading and writing rules, loading the
 // link settings and the window position, and saving them in order.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <vector>
@@ -281,6 +286,66 @@ TEST(ProfileWriting, FailsOnAReadOnlyFileAndWritesThroughLinks) {
       EXPECT_NE(ReadText(folder.File(c.written)).find("Top=2"), std::string::npos) << c.name;
     }
   }
+}
+
+// Only a regular file, after links, is a settings file: anything else reads as no file at once
+// (a FIFO without a writer never holds the program, a device is never read) and is never
+// written over.
+TEST(HostileSettingsFiles, AnythingButARegularFileIsNoFile) {
+  struct Case {
+    const char* name;
+    std::function<void(const std::string& path)> make;
+  };
+  const Case cases[] = {
+      {"FIFO without a writer",
+       [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
+      {"directory", [](const std::string& p) { fs::create_directory(p); }},
+      {"socket",
+       [](const std::string& p) {
+         const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+         sockaddr_un address{};
+         address.sun_family = AF_UNIX;
+         std::strncpy(address.sun_path, p.c_str(), sizeof address.sun_path - 1);
+         ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+         ::close(s);
+       }},
+      {"link to /dev/zero", [](const std::string& p) { fs::create_symlink("/dev/zero", p); }},
+      {"link to /dev/urandom", [](const std::string& p) { fs::create_symlink("/dev/urandom", p); }},
+      {"link to a FIFO",
+       [](const std::string& p) {
+         ASSERT_EQ(::mkfifo((p + ".fifo").c_str(), 0600), 0);
+         fs::create_symlink(p + ".fifo", p);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolder folder;
+    const std::string path = folder.File("m.ini");  // short: a socket path has little room
+    c.make(path);
+    const auto typeBefore = fs::symlink_status(path).type();
+    auto profile = platform::ProfileAtPath(path);
+    EXPECT_EQ(profile->ReadString("Options", "IO_Base", "dflt", 1024), "dflt");
+    EXPECT_FALSE(profile->WriteString("Options", "IO_Base", "832"));
+    EXPECT_EQ(fs::symlink_status(path).type(), typeBefore);
+  }
+}
+
+// A large file is read in pieces: the memory the read takes does not grow with the file.
+TEST(HostileSettingsFiles, ALargeFileIsReadWithBoundedMemory) {
+  TempFolder folder;
+  const std::string path = folder.File("Morvane.ini");
+  {
+    std::ofstream out(path, std::ios::binary);
+    const std::string filler(1 << 20, 'x');
+    for (int i = 0; i < 24; ++i) out << "[Filler]\n" << filler << "\n";  // 24 lines of 1 MiB
+    out << "[Options]\nIO_Base=832\n";
+  }
+  rusage before{};
+  ::getrusage(RUSAGE_SELF, &before);
+  EXPECT_EQ(platform::ProfileAtPath(path)->ReadString("Options", "IO_Base", "?", 1024), "832");
+  rusage after{};
+  ::getrusage(RUSAGE_SELF, &after);
+  EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 4 * 1024) << "kB more at the peak";
 }
 
 TEST(ProfileWriting, RefusesTextsThatWouldNotReadBack) {

@@ -2,8 +2,12 @@
 // against a test build of the library: ten exports whose answers each test sets.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <stdexcept>
@@ -28,8 +32,11 @@ struct FakeLibrary {
   int failedSearchesAfterClose = 0;       // -1: never found again
   std::deque<std::int32_t> closeResults;  // then 1
   std::int32_t loadResult = 1;
-  bool noAdapter = false;          // every search finds nothing
-  std::set<std::string> throwing;  // exports that raise an exception on every call
+  bool noAdapter = false;                       // every search finds nothing
+  std::set<std::string> throwing;               // exports that raise an exception on every call
+  std::map<std::string, std::string> faulting;  // export -> how it faults on its first call
+  int entries = 0;                              // calls into the library, all exports
+  int entriesAtFault = -1;                      // ... when the fault happened
 
   std::vector<std::string> calls;
   std::vector<std::int32_t> timeouts;
@@ -42,8 +49,36 @@ FakeLibrary fake;
 struct LibraryFault : std::runtime_error {
   LibraryFault() : std::runtime_error("fault inside the adapter library") {}
 };
+volatile int* volatile nowhere = nullptr;
+volatile int zero = 0;
+volatile int one = 1;
+
+// Ends the call by the fault asked for: a wild write, abort, an illegal instruction, a
+// division by zero, a bus error, a stack overflow.
+volatile bool deeper = true;
+[[gnu::noinline]] int Overflow(int depth) {
+  volatile char frame[512];
+  frame[depth % 512] = static_cast<char>(depth);
+  return (deeper ? Overflow(depth + 1) : 0) + frame[0];
+}
+// Undefined behaviour on purpose: the sanitizers are told to let it happen.
+[[gnu::no_sanitize("undefined")]] void Fault(const std::string& how) {
+  if (how == "segv") *nowhere = 1;
+  if (how == "abort") std::abort();
+  if (how == "ill") __builtin_trap();
+  if (how == "fpe") zero = one / zero;
+  if (how == "bus") std::raise(SIGBUS);
+  if (how == "stack") zero = Overflow(0);
+}
+
 void MaybeThrow(const char* entry) {
+  ++fake.entries;
   if (fake.throwing.count(entry) != 0) throw LibraryFault();
+  const auto fault = fake.faulting.find(entry);
+  if (fault != fake.faulting.end() && fake.entriesAtFault < 0) {
+    fake.entriesAtFault = fake.entries;
+    Fault(fault->second);
+  }
 }
 
 std::int32_t Search(char* buffer) {
@@ -101,8 +136,15 @@ std::int32_t Timeout(std::int32_t milliseconds) {
   MaybeThrow("SetTimeout");
   return 1;
 }
-std::int32_t Exchange(const std::uint8_t*, std::int32_t, std::uint8_t*, std::int32_t* length) {
+std::int32_t Exchange(const std::uint8_t*, std::int32_t, std::uint8_t* answer,
+                      std::int32_t* length) {
   fake.calls.push_back("WriteExchange");
+  if (fake.faulting.count("WriteExchange") != 0 && fake.faulting["WriteExchange"] == "overrun") {
+    ++fake.entries;
+    fake.entriesAtFault = fake.entries;
+    std::memset(answer, 0x5A, 4096);  // far beyond the 256 bytes offered
+  }
+  MaybeThrow("WriteExchange");
   *length = 0;
   return 1;
 }
@@ -125,6 +167,7 @@ class TestLibraries final : public platform::LibraryLoader {
   }
   void* Find(platform::LibraryHandle library, const char* name) override {
     if (library != kLibrary || missing.count(name)) return nullptr;
+    if (faultingLookup == name) Fault("segv");
     const std::string n = name;
     if (n == "SearchUSBAdapter") return reinterpret_cast<void*>(&Search);
     if (n == "USBAdapterOpen") return reinterpret_cast<void*>(&Open);
@@ -150,6 +193,7 @@ class TestLibraries final : public platform::LibraryLoader {
   bool runtimePresent = true;
   bool libraryPresent = true;
   std::set<std::string> missing;
+  std::string faultingLookup;
   std::vector<std::string> loads;
   int libraryUnloads = 0;
 };
@@ -398,6 +442,74 @@ INSTANTIATE_TEST_SUITE_P(
                       GuardCase{"CloseThrows", "USBAdapterClose", false, {}, 2, false, 0, true},
                       GuardCase{"NegotiationThrows", "NegociateCI", false, {}, 4, false, 0, false}),
     [](const auto& info) { return info.param.name; });
+
+// A processor fault or an abort inside a library call ends as an exception at that step would,
+// and nothing calls into the library after it: the open falls back to the next transport (the
+// driver, missing here: 2) or ends as its step says, and the release unloads the library without
+// asking it to close.
+struct FaultCase {
+  const char* name;
+  const char* faultingExport;
+  const char* how;
+  std::deque<std::int32_t> resetStatuses;
+  int openResult;
+};
+
+class FaultGuard : public Binding, public ::testing::WithParamInterface<FaultCase> {};
+
+TEST_P(FaultGuard, EndsTheStepAndNeverCallsTheLibraryAgain) {
+  const FaultCase& c = GetParam();
+  link->UseDriver = true;
+  fake.faulting[c.faultingExport] = c.how;
+  fake.resetStatuses = c.resetStatuses;
+  EXPECT_EQ(link->ModuleOpen(host.get(), true), c.openResult);
+  EXPECT_EQ(fake.entries, fake.entriesAtFault) << "a call after the fault";
+  EXPECT_FALSE(link->AdapterBound);
+  EXPECT_EQ(libraries.libraryUnloads, 1);
+  EXPECT_EQ(devices.opened.size(), c.openResult == 2 ? 1u : 0u);
+  EXPECT_EQ(clock.Sleeps().back(), 1500u) << "released with its pause";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Exports, FaultGuard,
+    ::testing::Values(FaultCase{"SearchWritesNowhere", "SearchUSBAdapter", "segv", {}, 2},
+                      FaultCase{"SearchAborts", "SearchUSBAdapter", "abort", {}, 2},
+                      FaultCase{"OpenOverflowsItsStack", "USBAdapterOpen", "stack", {}, 2},
+                      FaultCase{"ResetHitsAnIllegalInstruction", "USBAdapterCIReset", "ill", {}, 2},
+                      FaultCase{"ConfigurationWriteDividesByZero", "WriteCOR", "fpe", {}, 2},
+                      FaultCase{"SetTimeoutBusError", "SetTimeout", "bus", {}, 2},
+                      FaultCase{"DownloadWritesNowhere", "LoadFirmware", "segv", {0}, 2},
+                      FaultCase{"CloseAborts", "USBAdapterClose", "abort", {}, 2},
+                      FaultCase{"NegotiationWritesNowhere", "NegociateCI", "segv", {}, 4}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(Binding, ALookupThatFaultsLeavesTheLibraryUnbound) {
+  libraries.faultingLookup = "WriteCOR";
+  EXPECT_FALSE(link->BindAdapterLibrary());
+  EXPECT_EQ(libraries.libraryUnloads, 1);
+  EXPECT_EQ(clock.Sleeps(), (Pauses{1500, 1500}));
+}
+
+// A faulting exchange (an overrun of the answer buffer among them) is a failed exchange; the
+// library is not called again and is unloaded without its close.
+TEST_F(Binding, AFaultingExchangeIsAFailedOneAndTheLastCall) {
+  for (const char* how : {"overrun", "segv", "abort"}) {
+    fake = {};
+    libraries.libraryUnloads = 0;
+    ASSERT_EQ(link->ModuleOpen(host.get(), true), 0) << how;
+    const int closesBefore = fake.closes;
+    fake.faulting["WriteExchange"] = how;
+    link->TimeoutCountdown = 500;
+    link->ModuleExchange("00", 4000);
+    EXPECT_EQ(link->AnswerText, "") << how;
+    EXPECT_EQ(link->TimeoutCountdown, 0) << how;
+    link->ModuleExchange("00", 4000);
+    link->ModuleClose();
+    EXPECT_EQ(fake.entries, fake.entriesAtFault) << how;
+    EXPECT_EQ(fake.closes, closesBefore) << how;
+    EXPECT_EQ(libraries.libraryUnloads, 1) << how;
+  }
+}
 
 TEST_F(Binding, ASetTimeoutThatThrowsEndsTheCountdownAndKeepsTheOldTimeOut) {
   fake.throwing.insert("SetTimeout");

@@ -10,7 +10,10 @@
 //    window's client size, the application window's title and the main window's owner.
 // 2. "Start Update": the driver transport finds no device; the message dialog shows "Fehler";
 //    its picture is taken and Escape closes it.
-// 3. "Optionen": the dialog's picture, "Gerätetreiber benutzen" unticked, "OK".
+//    Every line of its text lies inside the label's box.
+// 3. "Optionen": the focus on the first enabled control; the address box navy (disabled); the
+//    dialog's picture; Space unticks "Gerätetreiber benutzen"; the address box navy with gold
+//    text (enabled); "OK".
 // 4. The adapter library is put beside the program; "Start Update" (Space) runs the whole
 //    update to "Ready" at 100 %; the main window's picture is taken.
 // 5. The close box ends the program; UseDevice=0 then stands in Morvane.ini.
@@ -18,8 +21,10 @@
 // set-up).
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -153,12 +158,12 @@ bool WritePng(const std::string& path, int w, int h, const std::vector<std::uint
 }
 
 // The client area of a window as it shows on the screen (the window brought to the front), as
-// 0x00RRGGBB pixels.
-bool Capture(HWND window, const std::string& path) {
+// 0x00RRGGBB pixels, row by row.
+std::vector<std::uint32_t> ClientPixels(HWND window, SIZE& size) {
   SetForegroundWindow(window);
   RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
   Sleep(500);
-  const SIZE size = ClientSize(window);
+  size = ClientSize(window);
   POINT origin{0, 0};
   ClientToScreen(window, &origin);
   const HDC screen = GetDC(nullptr);
@@ -175,13 +180,90 @@ bool Capture(HWND window, const std::string& path) {
   const bool copied = BitBlt(dc, 0, 0, size.cx, size.cy, screen, origin.x, origin.y, SRCCOPY) != 0;
   GdiFlush();
   const auto* pixels = static_cast<const std::uint32_t*>(bits);
-  std::vector<std::uint32_t> rgb(pixels, pixels + size.cx * size.cy);
+  std::vector<std::uint32_t> rgb;
+  if (copied) rgb.assign(pixels, pixels + size.cx * size.cy);
   for (std::uint32_t& p : rgb) p &= 0xFFFFFFu;
   SelectObject(dc, old);
   DeleteObject(bitmap);
   DeleteDC(dc);
   ReleaseDC(nullptr, screen);
-  return copied && WritePng(path, size.cx, size.cy, rgb);
+  return rgb;
+}
+
+bool Capture(HWND window, const std::string& path) {
+  SIZE size{};
+  const std::vector<std::uint32_t> rgb = ClientPixels(window, size);
+  return !rgb.empty() && WritePng(path, size.cx, size.cy, rgb);
+}
+
+// Text in the forms' gold (anti-aliased against navy: much red, little blue).
+bool Goldish(std::uint32_t p) {
+  return ((p >> 16) & 0xFF) > 0x80 && (p & 0xFF) < 0x60;
+}
+
+// The pixels inside a child control (its frame of `inset` pixels left out), in the parent's
+// client picture.
+std::vector<std::uint32_t> Inside(HWND parent, HWND child, const std::vector<std::uint32_t>& rgb,
+                                  SIZE size, int inset) {
+  RECT r{};
+  GetWindowRect(child, &r);
+  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+  std::vector<std::uint32_t> inside;
+  for (int y = r.top + inset; y < r.bottom - inset; ++y)
+    for (int x = r.left + inset; x < r.right - inset; ++x)
+      if (x >= 0 && y >= 0 && x < size.cx && y < size.cy)
+        inside.push_back(rgb[static_cast<std::size_t>(y * size.cx + x)]);
+  return inside;
+}
+
+// The address box's edit part shows the panel's navy, with gold text when enabled.
+void CheckAddressBoxColours(HWND options, bool enabled) {
+  SIZE size{};
+  const auto rgb = ClientPixels(options, size);
+  // (GetComboBoxInfo would have the other process write into this one's address.)
+  const HWND combo = GetDlgItem(options, 104);
+  const HWND found = FindWindowExA(combo, nullptr, "Edit", nullptr);
+  const HWND edit = found != nullptr ? found : combo;
+  const auto inside = Inside(options, edit, rgb, size, 1);
+  std::size_t navy = 0, white = 0, gold = 0;
+  for (std::uint32_t p : inside) {
+    navy += p == 0x000080 ? 1 : 0;
+    white += p == 0xFFFFFF ? 1 : 0;
+    gold += Goldish(p) ? 1 : 0;
+  }
+  const std::string state = enabled ? "enabled" : "disabled";
+  Check(!inside.empty() && navy * 2 > inside.size() && white == 0,
+        "the " + state + " address box is navy (" + std::to_string(navy) + " navy, " +
+            std::to_string(white) + " white of " + std::to_string(inside.size()) + " pixels)");
+  if (enabled) Check(gold > 0, "its text is gold (" + std::to_string(gold) + " pixels)");
+}
+
+// Every line of the message stands inside the label's box (16, 16, 385 x 57), centred: none
+// is laid out narrower than it is drawn.
+void CheckMessageInsideItsBox(HWND message) {
+  SIZE size{};
+  const auto rgb = ClientPixels(message, size);
+  int leftmost = size.cx, rightmost = -1;
+  for (int y = 16; y < 16 + 57 && y < size.cy; ++y)
+    for (int x = 0; x < size.cx; ++x)
+      if (Goldish(rgb[static_cast<std::size_t>(y * size.cx + x)])) {
+        leftmost = std::min(leftmost, x);
+        rightmost = std::max(rightmost, x);
+      }
+  // The widest line is centred: as far from the box's left edge as from its right one.
+  const int leftMargin = leftmost - 16;
+  const int rightMargin = 16 + 385 - 1 - rightmost;
+  Check(rightmost > 0 && leftMargin >= 0 && rightMargin >= 0 &&
+            std::abs(leftMargin - rightMargin) <= 2,
+        "the message text lies inside its box, centred (columns " + std::to_string(leftmost) +
+            " to " + std::to_string(rightmost) + " of 16 to 400)");
+}
+
+// The control that has the keyboard focus in a thread.
+HWND FocusOf(DWORD thread) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  return GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
 }
 
 // The main window's status line and progress, as it answers the status query.
@@ -260,6 +342,7 @@ int main(int argc, char** argv) {
     GetWindowTextA(message, title, sizeof(title));
     Check(std::string(title) == "Fehler", "the message dialog's caption is \"Fehler\"");
     Sleep(300);
+    CheckMessageInsideItsBox(message);
     Check(Capture(message, shots + "\\windows-message.png"), "windows-message.png saved");
     PostMessageA(message, WM_CHAR, 27, 0);  // Escape
     Check(WaitFor([&] { return !IsWindowVisible(message); }, 10000), "Escape closes it");
@@ -278,10 +361,26 @@ int main(int argc, char** argv) {
     Check(SendMessageA(driver_box, BM_GETCHECK, 0, 0) == BST_CHECKED,
           "\"Ger\xE4tetreiber benutzen\" is ticked by default");
     Check(!IsWindowEnabled(GetDlgItem(options, 104)), "the address box is disabled");
+    // "Automatisch" and the address are disabled: the focus is on the first enabled control.
+    HWND focus = nullptr;
+    Check(WaitFor([&] { return (focus = FocusOf(process.dwThreadId)) == driver_box; }, 5000),
+          "\"Ger\xE4tetreiber benutzen\" has the focus from the first opening");
     Sleep(300);
+    CheckAddressBoxColours(options, false);
     Check(Capture(options, shots + "\\windows-options.png"), "windows-options.png saved");
-    SendMessageA(driver_box, BM_CLICK, 0, 0);
-    Check(SendMessageA(driver_box, BM_GETCHECK, 0, 0) == BST_UNCHECKED, "unticked");
+    // Space on the focused box unticks it, as a user's key would.
+    PostMessageA(focus != nullptr ? focus : driver_box, WM_KEYDOWN, VK_SPACE, 0x00390001);
+    PostMessageA(focus != nullptr ? focus : driver_box, WM_KEYUP, VK_SPACE, 0xC0390001);
+    Check(
+        WaitFor([&] { return SendMessageA(driver_box, BM_GETCHECK, 0, 0) == BST_UNCHECKED; }, 5000),
+        "Space unticks it");
+    // Without "Automatisch" the address is enabled; ticked again, as it was.
+    const HWND automatic = GetDlgItem(options, 101);
+    SendMessageA(automatic, BM_CLICK, 0, 0);
+    Check(IsWindowEnabled(GetDlgItem(options, 104)) != 0,
+          "without \"Automatisch\" the address box is enabled");
+    CheckAddressBoxColours(options, true);
+    SendMessageA(automatic, BM_CLICK, 0, 0);
     Click(options, 136, 168);  // "OK"
     Check(WaitFor([&] { return !IsWindowVisible(options); }, 10000), "\"OK\" closes it");
   }
