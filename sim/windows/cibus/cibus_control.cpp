@@ -1,0 +1,128 @@
+// cibus-control.exe: installs the PC Card bus stand-in and drives it, for the tests under Wine.
+//
+//   cibus-control install <bus.inf> <driver.inf>
+//       copies the function driver's INF into the system's INF folder (SetupCopyOEMInf), so
+//       that plug and play finds it for the bus's children; creates the root device
+//       ROOT\MORVANE_CIBUS\... with the bus's hardware ID (SetupAPI, DIF_REGISTERDEVICE) and
+//       installs the bus INF on it (UpdateDriverForPlugAndPlayDevices), which starts the bus;
+//       then waits for the bus's control device.
+//   cibus-control card <options>    puts a card in (the options: demo/wine_card/card_model.cpp)
+//   cibus-control none              takes the card out (the bus reports no child)
+//   cibus-control status            the bus's children and the card's counts
+//   cibus-control wait present|absent <device> <seconds>
+//       waits until \\.\<device> opens, or no longer opens, for at most that long
+//
+// Every command prints the bus's reply; the exit status is 0 when it succeeded.
+#include <windows.h>
+// clang-format off
+#include <setupapi.h>
+#include <newdev.h>
+// clang-format on
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+const char kBusHardwareId[] = "root\\morvane_cibus\0";
+const DWORD kControlCode = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x800, METHOD_BUFFERED, FILE_ANY_ACCESS);
+// The System class of the bus INF.
+const GUID kSystemClass = {0x4D36E97D, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+
+bool Opens(const std::string& device) {
+  HANDLE handle = CreateFileA(("\\\\.\\" + device).c_str(), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(handle);
+  return true;
+}
+
+bool Wait(bool present, const std::string& device, int seconds) {
+  const DWORD end = GetTickCount() + static_cast<DWORD>(seconds) * 1000;
+  for (;;) {
+    if (Opens(device) == present) return true;
+    if (static_cast<LONG>(GetTickCount() - end) >= 0) return false;
+    Sleep(100);
+  }
+}
+
+int Fail(const char* what) {
+  std::printf("error: %s failed, error %lu\n", what, GetLastError());
+  return 1;
+}
+
+int Install(const char* busInf, const char* driverInf) {
+  char copied[MAX_PATH];
+  if (!SetupCopyOEMInfA(driverInf, nullptr, SPOST_PATH, 0, copied, sizeof copied, nullptr,
+                        nullptr))
+    return Fail("SetupCopyOEMInf");
+  std::printf("driver INF: %s\n", copied);
+
+  HDEVINFO set = SetupDiCreateDeviceInfoList(&kSystemClass, nullptr);
+  if (set == INVALID_HANDLE_VALUE) return Fail("SetupDiCreateDeviceInfoList");
+  SP_DEVINFO_DATA device = {sizeof device, {}, 0, 0};
+  bool ok = SetupDiCreateDeviceInfoA(set, "MORVANE_CIBUS", &kSystemClass, nullptr, nullptr,
+                                     DICD_GENERATE_ID, &device) &&
+            SetupDiSetDeviceRegistryPropertyA(
+                set, &device, SPDRP_HARDWAREID,
+                reinterpret_cast<const BYTE*>(kBusHardwareId), sizeof kBusHardwareId) &&
+            SetupDiCallClassInstaller(DIF_REGISTERDEVICE, set, &device);
+  if (!ok) {
+    const DWORD error = GetLastError();
+    SetupDiDestroyDeviceInfoList(set);
+    SetLastError(error);
+    return Fail("creating the root device");
+  }
+  SetupDiDestroyDeviceInfoList(set);
+
+  BOOL reboot = FALSE;
+  if (!UpdateDriverForPlugAndPlayDevicesA(nullptr, kBusHardwareId, busInf, INSTALLFLAG_FORCE,
+                                          &reboot))
+    return Fail("UpdateDriverForPlugAndPlayDevices");
+  // Right after a new prefix the service may take several seconds to come up.
+  if (!Wait(true, "MorvaneCiBus", 30)) {
+    std::printf("error: the bus's control device did not appear\n");
+    return 1;
+  }
+  std::printf("ok\n");
+  return 0;
+}
+
+int Send(const std::string& command) {
+  HANDLE bus = CreateFileA("\\\\.\\MorvaneCiBus", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+  if (bus == INVALID_HANDLE_VALUE) return Fail("opening \\\\.\\MorvaneCiBus");
+  char reply[2048] = {};
+  DWORD returned = 0;
+  const BOOL ok = DeviceIoControl(bus, kControlCode, const_cast<char*>(command.data()),
+                                  static_cast<DWORD>(command.size()), reply, sizeof reply - 1,
+                                  &returned, nullptr);
+  CloseHandle(bus);
+  if (!ok) return Fail("the bus's control request");
+  std::printf("%s\n", reply);
+  return std::strncmp(reply, "error", 5) == 0 ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "install") == 0) return Install(argv[2], argv[3]);
+  if (argc == 5 && std::strcmp(argv[1], "wait") == 0) {
+    const bool present = std::strcmp(argv[2], "present") == 0;
+    if (Wait(present, argv[3], std::atoi(argv[4]))) return 0;
+    std::printf("error: \\\\.\\%s is still %s\n", argv[3], present ? "absent" : "present");
+    return 1;
+  }
+  if (argc >= 2) {
+    std::string command;
+    for (int i = 1; i < argc; ++i) command += std::string(i > 1 ? " " : "") + argv[i];
+    return Send(command);
+  }
+  std::printf(
+      "usage: cibus-control install BUS.INF DRIVER.INF | card OPTIONS... | none | status |\n"
+      "       wait present|absent DEVICE SECONDS\n");
+  return 64;
+}
