@@ -46,6 +46,7 @@ struct Card {
   int unmaps = 0;
   bool pulled = false;             // the module was taken out
   bool goneDuringRequest = false;  // the bus's surprise removal came while a request waited
+  std::uint64_t afterRemoval = 0;  // accesses that reached the window after the surprise removal
   std::string image;
 };
 
@@ -79,6 +80,7 @@ void AfterAccess() {
 
 std::uint8_t ReadRegister(ULONG offset) {
   ++g_card.reads;
+  if (g_card.goneDuringRequest) ++g_card.afterRemoval;
   const std::uint8_t value =
       offset < kWindowLength ? g_card.module->ReadRegister(static_cast<int>(offset)) : 0xFF;
   AfterAccess();
@@ -87,6 +89,7 @@ std::uint8_t ReadRegister(ULONG offset) {
 
 void WriteRegister(ULONG offset, std::uint8_t value) {
   ++g_card.writes;
+  if (g_card.goneDuringRequest) ++g_card.afterRemoval;
   if (offset < kWindowLength) g_card.module->WriteRegister(static_cast<int>(offset), value);
   AfterAccess();
 }
@@ -221,8 +224,8 @@ PVOID NTAPI MapIoSpace(LARGE_INTEGER physical, SIZE_T length, int /*caching*/) {
   PVOID result = nullptr;
   if (g_page == nullptr && static_cast<ULONGLONG>(physical.QuadPart) == expected &&
       length <= kWindowLength) {
-    g_page = static_cast<std::uint8_t*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE,
-                                                     PAGE_NOACCESS));
+    g_page = static_cast<std::uint8_t*>(
+        VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_NOACCESS));
     g_windowBase = g_page;
     result = g_page;
   }
@@ -288,7 +291,8 @@ bool ReplaceImport(std::uint8_t* image, const char* library, const char* functio
 
 void TakeOverDriver(void* driverImage) {
   auto* image = static_cast<std::uint8_t*>(driverImage);
-  if (image == nullptr || reinterpret_cast<IMAGE_DOS_HEADER*>(image)->e_magic != IMAGE_DOS_SIGNATURE)
+  if (image == nullptr ||
+      reinterpret_cast<IMAGE_DOS_HEADER*>(image)->e_magic != IMAGE_DOS_SIGNATURE)
     image = reinterpret_cast<std::uint8_t*>(GetModuleHandleA("cicard.sys"));
   if (image == nullptr) return;
   ReplaceImport(image, "ntoskrnl.exe", "MmMapIoSpace", reinterpret_cast<void*>(&MapIoSpace));
@@ -418,7 +422,8 @@ __declspec(dllexport) void __stdcall MorvaneCardStatus(char* text, unsigned long
         << " intact=" << (module.ReceivedImageIntact() ? "yes" : "no")
         << " programmed=" << (module.Programmed() ? "yes" : "no") << " maps=" << g_card.maps
         << " unmaps=" << g_card.unmaps
-        << " gone-during-request=" << (g_card.goneDuringRequest ? "yes" : "no");
+        << " gone-during-request=" << (g_card.goneDuringRequest ? "yes" : "no")
+        << " after-removal=" << g_card.afterRemoval;
   }
   LeaveCriticalSection(&g_lock);
   Reply(text, size, out.str());

@@ -450,8 +450,8 @@ NTSTATUS NTAPI DispatchOther(PDEVICE_OBJECT device, PIRP Irp) {
 NTSTATUS NTAPI AddBus(PDRIVER_OBJECT driver, PDEVICE_OBJECT physical) {
   if (g_bus != NULL) return STATUS_OBJECT_NAME_COLLISION;  // one bus per process
   PDEVICE_OBJECT device = NULL;
-  NTSTATUS status = IoCreateDevice(driver, sizeof(BusExtension), NULL, FILE_DEVICE_BUS_EXTENDER,
-                                   0, FALSE, &device);
+  NTSTATUS status = IoCreateDevice(driver, sizeof(BusExtension), NULL, FILE_DEVICE_BUS_EXTENDER, 0,
+                                   FALSE, &device);
   if (!NT_SUCCESS(status)) return status;
   BusExtension* bus = static_cast<BusExtension*>(device->DeviceExtension);
   bus->Kind = kBus;
@@ -490,11 +490,13 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRI
   control->Flags &= ~DO_DEVICE_INITIALIZING;
 
   HANDLE worker = NULL;
-  status = PsCreateSystemThread(&worker, THREAD_ALL_ACCESS, NULL, NULL, NULL, RelationsWorker, NULL);
+  status =
+      PsCreateSystemThread(&worker, THREAD_ALL_ACCESS, NULL, NULL, NULL, RelationsWorker, NULL);
   if (!NT_SUCCESS(status)) return status;
   ZwClose(worker);
 
-  for (ULONG i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; ++i) DriverObject->MajorFunction[i] = DispatchOther;
+  for (ULONG i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; ++i)
+    DriverObject->MajorFunction[i] = DispatchOther;
   DriverObject->MajorFunction[IRP_MJ_PNP] = DispatchPnp;
   DriverObject->MajorFunction[IRP_MJ_POWER] = DispatchPower;
   DriverObject->DriverExtension->AddDevice = AddBus;
