@@ -10,6 +10,7 @@
 //   cibus-control card <options>    puts a card in (the options: demo/wine_card/card_model.cpp)
 //   cibus-control none              takes the card out (the bus reports no child)
 //   cibus-control status            the bus's children and the card's counts
+//   cibus-control bench <count>     times <count> register reads through \\.\DOV_IDDev
 //   cibus-control wait present|absent <device> <seconds>
 //       waits until \\.\<device> opens, or no longer opens, for at most that long
 //
@@ -141,11 +142,41 @@ int Send(const std::string& command) {
   return std::strncmp(reply, "error", 5) == 0 ? 1 : 0;
 }
 
+// `count` reads of the card's status register through \\.\DOV_IDDev, timed: the cost of one
+// driver request from a program (the request, Wine's trip to the driver's host process, the
+// driver and the card model's fault handling).
+int Bench(int count) {
+  HANDLE device = CreateFileA("\\\\.\\DOV_IDDev", GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+  if (device == INVALID_HANDLE_VALUE) return Fail("opening \\\\.\\DOV_IDDev");
+  const DWORD readUchar = CTL_CODE(40001, 0x900, METHOD_BUFFERED, FILE_READ_ACCESS);
+  LARGE_INTEGER frequency, start, end;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&start);
+  int failed = 0;
+  for (int i = 0; i < count; ++i) {
+    DWORD offset = 1;
+    unsigned char value[4] = {};
+    DWORD returned = 0;
+    if (!DeviceIoControl(device, readUchar, &offset, sizeof offset, value, sizeof value, &returned,
+                         nullptr))
+      ++failed;
+  }
+  QueryPerformanceCounter(&end);
+  CloseHandle(device);
+  const double us = static_cast<double>(end.QuadPart - start.QuadPart) * 1e6 /
+                    static_cast<double>(frequency.QuadPart);
+  std::printf("%d requests (%d failed): %.1f us each\n", count, failed, us / count);
+  return failed == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 4 && std::strcmp(argv[1], "install") == 0) return Install(argv[2], argv[3]);
   if (argc == 2 && std::strcmp(argv[1], "start") == 0) return StartBus(60);
+  if (argc == 3 && std::strcmp(argv[1], "bench") == 0) return Bench(std::atoi(argv[2]));
   if (argc == 5 && std::strcmp(argv[1], "wait") == 0) {
     const bool present = std::strcmp(argv[2], "present") == 0;
     if (Wait(present, argv[3], std::atoi(argv[4]))) return 0;
@@ -160,6 +191,6 @@ int main(int argc, char** argv) {
   std::printf(
       "usage: cibus-control install BUS.INF DRIVER.INF | start | card OPTIONS... | none | status "
       "|\n"
-      "       wait present|absent DEVICE SECONDS\n");
+      "       bench COUNT | wait present|absent DEVICE SECONDS\n");
   return 64;
 }
