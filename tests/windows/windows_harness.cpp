@@ -79,9 +79,14 @@ std::filesystem::path StandIns() {
   return MORVANE_STANDINS;
 }
 
-std::optional<std::string> WineSkipReason() {
+std::optional<std::string> WineOrTreeMissingReason() {
   if (std::string(MORVANE_WINE).empty()) return "Wine is not installed (Debian: wine64)";
   if (!WindowsTree("x86_64")) return WindowsTreesMissingReason();
+  return std::nullopt;
+}
+
+std::optional<std::string> WineSkipReason() {
+  if (auto reason = WineOrTreeMissingReason()) return reason;
   if (WinePrefix().empty() || !std::filesystem::exists(WinePrefix())) {
     return "no Wine prefix: run the tests through CTest (fixture wine_prefix)";
   }

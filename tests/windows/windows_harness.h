@@ -27,6 +27,8 @@ std::string WindowsTreesMissingReason();
 // The cross binutils' objdump, or empty.
 std::string Objdump();
 
+// Why no Windows program can run under Wine here (no Wine, no x86_64 Windows tree), or nothing.
+std::optional<std::string> WineOrTreeMissingReason();
 // Why the Wine tests cannot run here (no Wine, no Windows tree, no prefix), or nothing.
 std::optional<std::string> WineSkipReason();
 // The prefix of this test run (fixture wine_prefix) and the folder of the stand-ins.
