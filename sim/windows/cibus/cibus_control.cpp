@@ -146,9 +146,9 @@ int Send(const std::string& command) {
 // driver request from a program (the request, Wine's trip to the driver's host process, the
 // driver and the card model's fault handling).
 int Bench(int count) {
-  HANDLE device = CreateFileA("\\\\.\\DOV_IDDev", GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
+  HANDLE device =
+      CreateFileA("\\\\.\\DOV_IDDev", GENERIC_READ | GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   if (device == INVALID_HANDLE_VALUE) return Fail("opening \\\\.\\DOV_IDDev");
   const DWORD readUchar = CTL_CODE(40001, 0x900, METHOD_BUFFERED, FILE_READ_ACCESS);
   LARGE_INTEGER frequency, start, end;
