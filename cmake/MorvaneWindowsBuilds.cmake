@@ -4,9 +4,10 @@
 # this tree rebuilds what changed there too.
 #
 # Each Windows tree lists its deliverables in <tree>/deliverables.txt (loader.exe when the window
-# program is part of it, loader-cli.exe, cibridge.dll); the x86_64 tree also builds the stand-ins
-# for setupapi.dll and winusb.dll over the emulated adapter (sim/windows), which the Wine tests run
-# the programs against (when this build has tests).
+# program is part of it, loader-cli.exe, cibridge.dll); when this build has tests, each tree
+# also builds the stand-ins for setupapi.dll and winusb.dll over the emulated adapter
+# (sim/windows), which the Wine tests run that tree's programs against: x86_64 under this
+# machine's Wine, i686 under the i386 root's (scripts/i686-root).
 #
 # Sets MORVANE_WINDOWS_TREES (list of tree directories) and MORVANE_WINDOWS_TARGETS (the targets
 # that build them); both are empty when the Windows programs are not built.
@@ -39,7 +40,7 @@ include(ExternalProject)
 set(previous "")
 foreach(arch ${MORVANE_WINDOWS_ARCHITECTURES})
   set(tree ${CMAKE_BINARY_DIR}/windows-${arch})
-  if(arch STREQUAL "x86_64" AND MORVANE_BUILD_TESTS)
+  if(MORVANE_BUILD_TESTS)
     set(standins ON)
   else()
     set(standins OFF)

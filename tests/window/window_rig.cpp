@@ -52,7 +52,8 @@ void WriteText(const std::string& path, const std::string& text) {
 }
 
 QString ScreenshotFolder() {
-  const QString folder = QStringLiteral(MORVANE_SCREENSHOT_DIR);
+  const QString chosen = qEnvironmentVariable("MORVANE_SCREENSHOT_DIR");
+  const QString folder = chosen.isEmpty() ? QStringLiteral(MORVANE_SCREENSHOT_DIR) : chosen;
   QDir().mkpath(folder);
   return folder;
 }

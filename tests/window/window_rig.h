@@ -72,7 +72,8 @@ class TempFolder {
 std::string ReadText(const std::string& path);
 void WriteText(const std::string& path, const std::string& text);
 
-// Where the tests put their PNG pictures.
+// Where the tests put their PNG pictures (MORVANE_SCREENSHOT_DIR when set, as for the i686
+// window program's).
 QString ScreenshotFolder();
 
 // Calls `action` once, the next time `watched` is shown (a modal dialog's exec() is running

@@ -68,27 +68,45 @@ std::string Objdump() {
   return MORVANE_OBJDUMP;
 }
 
+std::string Architecture() {
+  const char* architecture = std::getenv("MORVANE_WINE_ARCH");
+  return architecture != nullptr && *architecture != '\0' ? architecture : "x86_64";
+}
+
+namespace {
+bool Emulated() {
+  return Architecture() == "i686";
+}
+}  // namespace
+
 std::filesystem::path WinePrefix() {
-  std::ifstream record(MORVANE_WINE_PREFIX_FILE);
+  std::ifstream record(Emulated() ? MORVANE_WINE_I686_PREFIX_FILE : MORVANE_WINE_PREFIX_FILE);
   std::string prefix;
   std::getline(record, prefix);
   return prefix;
 }
 
 std::filesystem::path StandIns() {
-  return MORVANE_STANDINS;
+  return std::filesystem::path(WindowsBuild()) / ("windows-" + Architecture()) / "standins";
 }
 
 std::optional<std::string> WineOrTreeMissingReason() {
   if (std::string(MORVANE_WINE).empty()) return "Wine is not installed (Debian: wine64)";
-  if (!WindowsTree("x86_64")) return WindowsTreesMissingReason();
+  if (!WindowsTree(Architecture())) return WindowsTreesMissingReason();
   return std::nullopt;
 }
 
 std::optional<std::string> WineSkipReason() {
   if (auto reason = WineOrTreeMissingReason()) return reason;
+  if (Emulated()) {
+    // The i386 root's own account of what this machine lacks.
+    std::string reason = RunCommand({MORVANE_I686_ROOT_SCRIPT, "reason"}).output;
+    while (!reason.empty() && reason.back() == '\n') reason.pop_back();
+    if (!reason.empty()) return "no i386 Wine: " + reason;
+  }
   if (WinePrefix().empty() || !std::filesystem::exists(WinePrefix())) {
-    return "no Wine prefix: run the tests through CTest (fixture wine_prefix)";
+    return "no Wine prefix: run the tests through CTest (fixture wine_prefix or "
+           "wine_i686_prefix)";
   }
   return std::nullopt;
 }
@@ -96,12 +114,18 @@ std::optional<std::string> WineSkipReason() {
 CommandResult RunUnderWine(const std::vector<std::string>& program,
                            const std::vector<std::string>& options,
                            const std::vector<std::string>& environment, const std::string& input) {
-  std::vector<std::string> arguments{MORVANE_WINE_RUN};
+  std::vector<std::string> arguments;
+  // The i686 programs run under the i386 root's Wine, which finds itself there.
+  if (Emulated()) {
+    arguments = {MORVANE_I686_ROOT_SCRIPT, "run", "--bind", MORVANE_SOURCE_DIR, "--bind",
+                 WindowsBuild(),           "--"};
+  }
+  arguments.push_back(MORVANE_WINE_RUN);
   arguments.insert(arguments.end(), options.begin(), options.end());
   arguments.insert(arguments.end(), program.begin(), program.end());
-  std::vector<std::string> fullEnvironment{std::string("WINE=") + MORVANE_WINE,
+  std::vector<std::string> fullEnvironment{std::string("WINE=") + (Emulated() ? "" : MORVANE_WINE),
                                            std::string("WINEPREFIX=") + WinePrefix().string(),
-                                           std::string("MORVANE_STANDINS=") + MORVANE_STANDINS};
+                                           std::string("MORVANE_STANDINS=") + StandIns().string()};
   fullEnvironment.insert(fullEnvironment.end(), environment.begin(), environment.end());
   CommandResult result = RunCommand(arguments, fullEnvironment, input);
   // The Windows C library writes text with carriage returns.

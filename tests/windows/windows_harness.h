@@ -31,7 +31,11 @@ std::string Objdump();
 std::optional<std::string> WineOrTreeMissingReason();
 // Why the Wine tests cannot run here (no Wine, no Windows tree, no prefix), or nothing.
 std::optional<std::string> WineSkipReason();
-// The prefix of this test run (fixture wine_prefix) and the folder of the stand-ins.
+// The architecture whose programs the Wine tests run: "x86_64" under this machine's Wine, or
+// "i686" (MORVANE_WINE_ARCH) under the i386 root's Wine (scripts/i686-root).
+std::string Architecture();
+// The prefix of this test run (fixture wine_prefix, or wine_i686_prefix for i686) and the folder
+// of that architecture's stand-ins.
 std::filesystem::path WinePrefix();
 std::filesystem::path StandIns();
 

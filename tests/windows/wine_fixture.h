@@ -1,4 +1,5 @@
-// The fixture of the tests that run the x86_64 programs under Wine, and what they look for in
+// The fixture of the tests that run the Windows programs under Wine (x86_64, or i686 under the
+// i386 root), and what they look for in
 // the programs' output.
 #pragma once
 
@@ -32,7 +33,7 @@ class UnderWine : public ::testing::Test {
  protected:
   void SetUp() override {
     if (const auto reason = windows_test::WineSkipReason()) GTEST_SKIP() << *reason;
-    bin = *windows_test::WindowsTree("x86_64") / "bin";
+    bin = *windows_test::WindowsTree(windows_test::Architecture()) / "bin";
     settings = windows_test::WinePrefix() / "drive_c" / "windows" / "Morvane.ini";
     std::filesystem::remove(settings);
   }
