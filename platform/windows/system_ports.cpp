@@ -6,9 +6,10 @@
 // A vectored exception handler (AddVectoredExceptionHandler) turns that fault into
 // PortAccessDenied. It is called first for every exception in the process and acts only when
 // all of these hold:
-//   - the exception is a privileged instruction (or an access violation, which some systems
-//     report for the same fault; the port instructions touch no memory, so nothing else can
-//     cause it there);
+//   - the exception is a privileged instruction (or an access violation or an illegal
+//     instruction, which some systems and emulators report for the same fault: the 32-bit
+//     program under an emulated Wine gets the latter; the port instructions touch no memory and
+//     are valid everywhere, so nothing else can cause these there);
 //   - the faulting instruction is the one-byte "in al, dx" (0xEC) or "out dx, al" (0xEE);
 //   - ECX holds kPortMarker, which the wrappers below load just before their instruction.
 // It then clears ECX, the sign of the refusal, and moves the instruction pointer past the
@@ -30,7 +31,8 @@ constexpr std::uint32_t kRefused = 0;
 
 LONG CALLBACK SkipRefusedPortInstruction(EXCEPTION_POINTERS* exception) {
   const DWORD code = exception->ExceptionRecord->ExceptionCode;
-  if (code != EXCEPTION_PRIV_INSTRUCTION && code != EXCEPTION_ACCESS_VIOLATION)
+  if (code != EXCEPTION_PRIV_INSTRUCTION && code != EXCEPTION_ACCESS_VIOLATION &&
+      code != EXCEPTION_ILLEGAL_INSTRUCTION)
     return EXCEPTION_CONTINUE_SEARCH;
   CONTEXT& context = *exception->ContextRecord;
 #if defined(__x86_64__) || defined(_M_X64)

@@ -3,7 +3,8 @@
 // that the export named by the environment variable MORVANE_FAULTY_EXPORT ends its first call
 // the way MORVANE_FAULT names: "segv" (a write to address 0), "abort", "ill" (an undefined
 // instruction), "fpe" (a division by zero), "stack" (runaway recursion) or, for WriteExchange,
-// "overrun" (4096 bytes written into the answer buffer it was offered).
+// "overrun" (4096 bytes written into the answer buffer it was offered). Its exports are called
+// as the real library's are (stdcall on i686).
 #include <windows.h>
 
 #include <cstdlib>
@@ -51,46 +52,46 @@ constexpr const char* kPath =
 
 extern "C" {
 
-__declspec(dllexport) int32_t SearchUSBAdapter(char* path) {
+__declspec(dllexport) int32_t CIBRIDGE_CALL SearchUSBAdapter(char* path) {
   MaybeFault("SearchUSBAdapter");
   std::strcpy(path, kPath);
   return 1;
 }
-__declspec(dllexport) int32_t USBAdapterOpen(const char*) {
+__declspec(dllexport) int32_t CIBRIDGE_CALL USBAdapterOpen(const char*) {
   MaybeFault("USBAdapterOpen");
   return 1;
 }
-__declspec(dllexport) int32_t USBAdapterClose() {
+__declspec(dllexport) int32_t CIBRIDGE_CALL USBAdapterClose() {
   MaybeFault("USBAdapterClose");
   return 1;
 }
-__declspec(dllexport) int32_t USBAdapterCIReset() {
+__declspec(dllexport) int32_t CIBRIDGE_CALL USBAdapterCIReset() {
   MaybeFault("USBAdapterCIReset");
   return 2;
 }
-__declspec(dllexport) int32_t GetCIStatus() {
+__declspec(dllexport) int32_t CIBRIDGE_CALL GetCIStatus() {
   return 0;
 }
-__declspec(dllexport) int32_t WriteCOR(int32_t, int32_t, int32_t) {
+__declspec(dllexport) int32_t CIBRIDGE_CALL WriteCOR(int32_t, int32_t, int32_t) {
   MaybeFault("WriteCOR");
   return 1;
 }
-__declspec(dllexport) int32_t NegociateCI(int32_t size, int32_t* answered) {
+__declspec(dllexport) int32_t CIBRIDGE_CALL NegociateCI(int32_t size, int32_t* answered) {
   MaybeFault("NegociateCI");
   *answered = size;
   return 1;
 }
-__declspec(dllexport) int32_t SetTimeout(int32_t) {
+__declspec(dllexport) int32_t CIBRIDGE_CALL SetTimeout(int32_t) {
   MaybeFault("SetTimeout");
   return 1;
 }
-__declspec(dllexport) int32_t
+__declspec(dllexport) int32_t CIBRIDGE_CALL
     WriteExchange(const uint8_t*, int32_t, uint8_t* answer, int32_t* length) {
   MaybeFault("WriteExchange", answer);
   *length = 0;
   return 1;
 }
-__declspec(dllexport) int32_t LoadFirmware(int32_t) {
+__declspec(dllexport) int32_t CIBRIDGE_CALL LoadFirmware(int32_t) {
   MaybeFault("LoadFirmware");
   return 1;
 }
