@@ -57,11 +57,11 @@ std::string Install() {
   if (run.output.find("driver INF:") == std::string::npos)
     return "installing the bus and the driver failed: " + run.output;
   // Installed, but Wine 8 did not start the bus in the session that made the prefix: it does
-  // after a restart of the prefix's server (kept up between programs, as wine-prefix does).
+  // after a restart of the prefix's server (kept up until the run ends, as wine-prefix does).
   const std::string server = (fs::path(MORVANE_WINE).parent_path() / "wineserver").string();
   const std::string prefix = "WINEPREFIX=" + DriverPrefix().string();
   RunCommand({server, "-k"}, {prefix});
-  RunCommand({server, "-p60"}, {prefix});
+  RunCommand({server, "-p"}, {prefix});
   const auto start = RunInDriverPrefix({(bus / "cibus-control.exe").string(), "start"});
   return start.status == 0 ? "" : "the bus did not start: " + run.output + start.output;
 }
