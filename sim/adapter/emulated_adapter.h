@@ -127,6 +127,9 @@ class EmulatedAdapter final : public cibridge::UsbBackend {
   // After a longer time without any call (a demo window left open), the chip runs only this
   // much of it: the program, idle in its main loop, loses nothing but ticks of its timer.
   static constexpr std::uint32_t kLongestCatchUpMs = 10'000;
+  // How far the chip may fall behind the machine's clock while it runs; beyond it the time is
+  // forgone (ForgoWhatTheChipCannotKeepUpWith).
+  static constexpr std::uint32_t kLongestLagMs = 100;
 
  private:
   struct Setting {
@@ -138,6 +141,7 @@ class EmulatedAdapter final : public cibridge::UsbBackend {
   std::uint64_t TickUs();  // the clock's milliseconds, in microseconds
   void CatchUp();
   void Spend(std::uint32_t microseconds);
+  void ForgoWhatTheChipCannotKeepUpWith();
   // Waits end on the clock (to its millisecond), not on the chip's time.
   std::uint64_t Deadline(std::uint32_t timeoutMs);
   bool Expired(std::uint64_t deadline);
