@@ -8,10 +8,9 @@
 
 class BusCard {
  public:
+  // Virtual: a card model may be owned and deleted as what it is or as a card.
+  virtual ~BusCard() = default;
   virtual bool Present() const = 0;
   virtual std::uint8_t ReadRegister(int offset) = 0;
   virtual void WriteRegister(int offset, std::uint8_t value) = 0;
-
- protected:
-  ~BusCard() = default;
 };
