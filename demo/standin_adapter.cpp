@@ -37,7 +37,10 @@ bool StandInEvents() {
 sim::EmulatedAdapter* MorvaneStandInAdapter() {
   // Answers at once: the tests under Wine run on the machine's clock.
   static const std::unique_ptr<sim::CiModule> module = [] {
-    auto made = MakeDemoModule(platform::SystemClock(), {});
+    const std::string programming = Environment("MORVANE_STANDIN_PROGRAMMING_MS");
+    sim::ModuleTiming pace{};
+    pace.programmingUs = static_cast<std::uint32_t>(std::atoi(programming.c_str())) * 1000u;
+    auto made = MakeDemoModule(platform::SystemClock(), pace);
     const std::string silentAt = Environment("MORVANE_STANDIN_MODULE_SILENT_AT");
     if (!silentAt.empty()) made->SilenceAt(std::atoi(silentAt.c_str()));
     return made;

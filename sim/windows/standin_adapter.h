@@ -7,6 +7,7 @@
 //   MORVANE_STANDIN_REENUMERATION_MS  time off the bus after the program starts (default 200)
 //   MORVANE_STANDIN_NEVER_RETURNS=1   after the program starts, the adapter never comes back
 //   MORVANE_STANDIN_MODULE_SILENT_AT=n  the module does not answer its n-th message (from 1)
+//   MORVANE_STANDIN_PROGRAMMING_MS=n  the module takes n ms to program itself (at once else)
 //   MORVANE_STANDIN_EVENTS=1          each step of the adapter's life on standard error
 #pragma once
 

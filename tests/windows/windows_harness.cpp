@@ -4,14 +4,81 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
+#include <thread>
 
 namespace windows_test {
 
+namespace {
+
+std::string FileText(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+// The processes below `root` (itself included) whose command line names `program`, and none of
+// whose own descendants do.
+std::vector<pid_t> InnermostNaming(pid_t root, const std::string& program) {
+  std::multimap<pid_t, pid_t> children;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const std::string stat = FileText(entry.path() / "stat");
+    const auto end = stat.rfind(')');
+    if (end == std::string::npos) continue;
+    int parent = 0;
+    if (std::sscanf(stat.c_str() + end + 1, " %*c %d", &parent) == 1)
+      children.emplace(parent, std::stoi(name));
+  }
+  std::vector<pid_t> found;
+  // Returns whether `pid` or a descendant names the program.
+  auto walk = [&](auto&& self, pid_t pid) -> bool {
+    bool below = false;
+    for (auto [at, end] = children.equal_range(pid); at != end; ++at)
+      below = self(self, at->second) || below;
+    if (below) return true;
+    if (FileText("/proc/" + std::to_string(pid) + "/cmdline").find(program) == std::string::npos)
+      return false;
+    found.push_back(pid);
+    return true;
+  };
+  walk(walk, root);
+  return found;
+}
+
+// Watches the output of `child` for the marker, then presses Ctrl-C as asked.
+void PressCtrlC(pid_t child, std::FILE* out, const CtrlC& ctrlC) {
+  using namespace std::chrono_literals;
+  std::string seen;
+  char buffer[4096];
+  for (;;) {
+    siginfo_t ended{};
+    if (waitid(P_PID, static_cast<id_t>(child), &ended, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+        ended.si_pid != 0)
+      return;
+    ssize_t n = 0;
+    while ((n = pread(fileno(out), buffer, sizeof buffer, static_cast<off_t>(seen.size()))) > 0)
+      seen.append(buffer, static_cast<std::size_t>(n));
+    if (seen.find(ctrlC.after) != std::string::npos) break;
+    std::this_thread::sleep_for(20ms);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(ctrlC.delayMs));
+  for (int i = 0; i < ctrlC.count; ++i) {
+    for (pid_t pid : InnermostNaming(child, ctrlC.program)) kill(pid, SIGINT);
+    std::this_thread::sleep_for(100ms);
+  }
+}
+
+}  // namespace
+
 CommandResult RunCommand(const std::vector<std::string>& arguments,
-                         const std::vector<std::string>& environment, const std::string& input) {
+                         const std::vector<std::string>& environment, const std::string& input,
+                         const CtrlC* ctrlC) {
   CommandResult result;
   std::FILE* in = std::tmpfile();
   std::FILE* out = std::tmpfile();
@@ -31,6 +98,7 @@ CommandResult RunCommand(const std::vector<std::string>& arguments,
     execvp(argv[0], argv.data());
     _exit(127);
   }
+  if (child > 0 && ctrlC != nullptr) PressCtrlC(child, out, *ctrlC);
   int status = 0;
   if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
     result.status = WEXITSTATUS(status);
@@ -113,7 +181,8 @@ std::optional<std::string> WineSkipReason() {
 
 CommandResult RunUnderWine(const std::vector<std::string>& program,
                            const std::vector<std::string>& options,
-                           const std::vector<std::string>& environment, const std::string& input) {
+                           const std::vector<std::string>& environment, const std::string& input,
+                           const CtrlC* ctrlC) {
   std::vector<std::string> arguments;
   // The i686 programs run under the i386 root's Wine, which finds itself there.
   if (Emulated()) {
@@ -127,7 +196,7 @@ CommandResult RunUnderWine(const std::vector<std::string>& program,
                                            std::string("WINEPREFIX=") + WinePrefix().string(),
                                            std::string("MORVANE_STANDINS=") + StandIns().string()};
   fullEnvironment.insert(fullEnvironment.end(), environment.begin(), environment.end());
-  CommandResult result = RunCommand(arguments, fullEnvironment, input);
+  CommandResult result = RunCommand(arguments, fullEnvironment, input, ctrlC);
   // The Windows C library writes text with carriage returns.
   std::erase(result.output, '\r');
   return result;

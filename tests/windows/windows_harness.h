@@ -14,11 +14,22 @@ struct CommandResult {
   std::string output;  // standard output and standard error, interleaved
 };
 
+// The console's Ctrl-C, pressed during a run: once `after` stands in the output, and `delayMs`
+// later, `count` SIGINTs go to the process of the program whose file name is `program` (the
+// innermost one, below wrappers that name it too). Wine hands a SIGINT to the Windows program
+// as the console's Ctrl-C event.
+struct CtrlC {
+  std::string after;
+  std::string program;
+  int count = 1;
+  int delayMs = 0;
+};
+
 // Runs `arguments` (the program first, found on PATH) with `environment` ("NAME=value") added
-// to this process's own, `input` on its standard input.
+// to this process's own, `input` on its standard input, and presses Ctrl-C when asked.
 CommandResult RunCommand(const std::vector<std::string>& arguments,
                          const std::vector<std::string>& environment = {},
-                         const std::string& input = "");
+                         const std::string& input = "", const CtrlC* ctrlC = nullptr);
 
 // The Windows tree of an architecture ("x86_64", "i686"), when this build made it.
 std::optional<std::filesystem::path> WindowsTree(const std::string& architecture);
@@ -44,7 +55,7 @@ std::filesystem::path StandIns();
 CommandResult RunUnderWine(const std::vector<std::string>& program,
                            const std::vector<std::string>& options = {},
                            const std::vector<std::string>& environment = {},
-                           const std::string& input = "");
+                           const std::string& input = "", const CtrlC* ctrlC = nullptr);
 
 // The deliverables a Windows tree lists in its deliverables.txt.
 std::vector<std::filesystem::path> Deliverables(const std::filesystem::path& tree);

@@ -24,6 +24,7 @@ constexpr const char* kAdapterNotReady =
 constexpr int kCliReady = 0;
 constexpr int kCliNotOpened = 1;
 constexpr int kCliFailed = 2;
+constexpr int kCliStopped = 5;
 
 inline bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
