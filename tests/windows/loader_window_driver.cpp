@@ -2,6 +2,7 @@
 // saves pictures of its three windows as PNG files.
 //
 //   loader_window_driver.exe LOADER.EXE CIBRIDGE.DLL WORK-FOLDER SCREENSHOT-FOLDER
+//   loader_window_driver.exe --update LOADER.EXE WORK-FOLDER
 //
 // CIBRIDGE.DLL is the adapter library (its SetupAPI and WinUSB the stand-ins over the emulated
 // adapter, which the caller has installed).
@@ -17,6 +18,9 @@
 // 4. The adapter library is put beside the program; "Start Update" (Space) runs the whole
 //    update to "Ready" at 100 %; the main window's picture is taken.
 // 5. The close box ends the program; UseDevice=0 then stands in Morvane.ini.
+// With --update it only runs "Start Update" with the settings the caller left in Morvane.ini
+// (the driver's, in the driver tests): "Ready" at 100 %, no message dialog, the close box ends
+// the program and the settings stay.
 // Prints one line per check; the exit status is the number of failed checks (2 for a broken
 // set-up).
 #include <windows.h>
@@ -277,49 +281,105 @@ std::string StatusOf(HWND main_window) {
   return text;
 }
 
+std::string SettingsFile() {
+  char windows_folder[MAX_PATH] = {};
+  GetWindowsDirectoryA(windows_folder, MAX_PATH);
+  return std::string(windows_folder) + "\\Morvane.ini";
+}
+
+// Copies loader.exe into the work folder (no adapter library beside it), starts it there and
+// waits for its main window; null when it does not show.
+HWND StartLoader(const std::string& loader, const std::string& work, PROCESS_INFORMATION& process) {
+  const std::string program = work + "\\loader.exe";
+  CreateDirectoryA(work.c_str(), nullptr);
+  DeleteFileA((work + "\\cibridge.dll").c_str());
+  if (!CopyFileA(loader.c_str(), program.c_str(), FALSE)) {
+    std::printf("cannot copy %s\n", loader.c_str());
+    return nullptr;
+  }
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  std::string command = "\"" + program + "\"";
+  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, work.c_str(),
+                      &startup, &process)) {
+    std::printf("cannot start %s\n", program.c_str());
+    return nullptr;
+  }
+  HWND main_window = nullptr;
+  // A fresh prefix's first window program also starts Wine's desktop: allow for it.
+  Check(WaitFor(
+            [&] {
+              return (main_window = VisibleWindow("TMainLoaderForm", process.dwProcessId)) !=
+                     nullptr;
+            },
+            180000),
+        "the main window shows");
+  if (main_window == nullptr) TerminateProcess(process.hProcess, 1);
+  return main_window;
+}
+
+// Space on the main window starts the update; waits for its end: "Ready" in the status line or
+// the message dialog.
+void UpdateToReady(HWND main_window, DWORD pid) {
+  PostMessageA(main_window, WM_CHAR, ' ', 0);
+  std::string status;
+  const bool ended = WaitFor(
+      [&] {
+        status = StatusOf(main_window);
+        return status.rfind("Ready", 0) == 0 || VisibleWindow("TMessageForm", pid) != nullptr;
+      },
+      600000);
+  Check(ended && status == "Ready|100", "the update ends in \"Ready\" at 100 % (" + status + ")");
+}
+
+// The close box ends the program, which writes the settings.
+void CloseLoader(HWND main_window, PROCESS_INFORMATION& process) {
+  PostMessageA(main_window, WM_CLOSE, 0, 0);
+  const bool ended = WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0;
+  Check(ended, "the program ends");
+  if (!ended) TerminateProcess(process.hProcess, 1);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+}
+
+// --update: "Start Update" alone, with the caller's settings.
+int UpdateOnly(const std::string& loader, const std::string& work) {
+  const std::string ini = SettingsFile();
+  const UINT device = GetPrivateProfileIntA("Options", "UseDevice", 1, ini.c_str());
+  const UINT unset = 99;
+  PROCESS_INFORMATION process{};
+  const HWND main_window = StartLoader(loader, work, process);
+  if (main_window == nullptr) return 2;
+  Sleep(500);
+  UpdateToReady(main_window, process.dwProcessId);
+  Check(VisibleWindow("TMessageForm", process.dwProcessId) == nullptr, "no message dialog");
+  CloseLoader(main_window, process);
+  Check(GetPrivateProfileIntA("Options", "UseDevice", unset, ini.c_str()) == device,
+        "UseDevice=" + std::to_string(device) + " still stands in Morvane.ini");
+  return failures;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 4 && std::string(argv[1]) == "--update") return UpdateOnly(argv[2], argv[3]);
   if (argc != 5) {
     std::printf("usage: %s LOADER.EXE CIBRIDGE.DLL WORK-FOLDER SCREENSHOT-FOLDER\n", argv[0]);
+    std::printf("       %s --update LOADER.EXE WORK-FOLDER\n", argv[0]);
     return 2;
   }
   const std::string loader = argv[1];
   const std::string adapter_library = argv[2];
   const std::string work = argv[3];
   const std::string shots = argv[4];
-  const std::string program = work + "\\loader.exe";
   const std::string library = work + "\\cibridge.dll";
-  CreateDirectoryA(work.c_str(), nullptr);
-  DeleteFileA(library.c_str());
-  if (!CopyFileA(loader.c_str(), program.c_str(), FALSE)) {
-    std::printf("cannot copy %s\n", loader.c_str());
-    return 2;
-  }
-  char windows_folder[MAX_PATH] = {};
-  GetWindowsDirectoryA(windows_folder, MAX_PATH);
-  const std::string ini = std::string(windows_folder) + "\\Morvane.ini";
+  const std::string ini = SettingsFile();
   DeleteFileA(ini.c_str());
 
-  STARTUPINFOA startup{};
-  startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
-  std::string command = "\"" + program + "\"";
-  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, work.c_str(),
-                      &startup, &process)) {
-    std::printf("cannot start %s\n", program.c_str());
-    return 2;
-  }
+  const HWND main_window = StartLoader(loader, work, process);
+  if (main_window == nullptr) return 2;
   const DWORD pid = process.dwProcessId;
-  HWND main_window = nullptr;
-  // A fresh prefix's first window program also starts Wine's desktop: allow for it.
-  Check(WaitFor([&] { return (main_window = VisibleWindow("TMainLoaderForm", pid)) != nullptr; },
-                180000),
-        "the main window shows");
-  if (main_window == nullptr) {
-    TerminateProcess(process.hProcess, 1);
-    return 2;
-  }
   const SIZE main_size = ClientSize(main_window);
   Check(main_size.cx == 369 && main_size.cy == 191, "main window client 369 x 191 (" +
                                                         std::to_string(main_size.cx) + " x " +
@@ -389,26 +449,15 @@ int main(int argc, char** argv) {
   Check(CopyFileA(adapter_library.c_str(), library.c_str(), FALSE) != 0,
         "cibridge.dll beside the program");
   Sleep(500);
-  PostMessageA(main_window, WM_CHAR, ' ', 0);  // Space starts the update
-  std::string status;
-  const bool ended = WaitFor(
-      [&] {
-        status = StatusOf(main_window);
-        return status.rfind("Ready", 0) == 0 || VisibleWindow("TMessageForm", pid) != nullptr;
-      },
-      600000);
-  Check(ended && status == "Ready|100", "the update ends in \"Ready\" at 100 % (" + status + ")");
+  UpdateToReady(main_window, pid);
   // Closing is refused while a run is in progress; now it is idle, so the picture is final.
   PostMessageA(main_window, WM_MOUSEMOVE, 0, MAKELPARAM(1, 1));  // no button lit
   Sleep(500);
   Check(Capture(main_window, shots + "\\windows-main.png"), "windows-main.png saved");
 
   // 5. The close box ends the program and writes the settings.
-  PostMessageA(main_window, WM_CLOSE, 0, 0);
-  Check(WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0, "the program ends");
+  CloseLoader(main_window, process);
   Check(GetPrivateProfileIntA("Options", "UseDevice", -1, ini.c_str()) == 0,
         "UseDevice=0 stands in Morvane.ini");
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
   return failures;
 }

@@ -1,5 +1,9 @@
 #include "wine_driver_rig.h"
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <sstream>
 
@@ -23,12 +27,26 @@ std::string WindowsPath(const fs::path& path) {
 
 namespace {
 
-CommandResult RunInDriverPrefix(const std::vector<std::string>& program) {
-  return RunUnderWine(program, {}, {"WINEPREFIX=" + DriverPrefix().string()});
+CommandResult RunInDriverPrefix(const std::vector<std::string>& program,
+                                const std::vector<std::string>& environment = {}) {
+  std::vector<std::string> all{"WINEPREFIX=" + DriverPrefix().string()};
+  all.insert(all.end(), environment.begin(), environment.end());
+  return RunUnderWine(program, {}, all);
 }
 
 fs::path BusFolder() {
   return *WindowsTree("x86_64") / "cibus";
+}
+
+// Ends every program of the prefix and starts its server again (kept up until the run ends, as
+// wine-prefix does), then the bus, with `environment` for the programs that start next.
+CommandResult RestartWithBus(const std::vector<std::string>& environment) {
+  const std::string server = (fs::path(MORVANE_WINE).parent_path() / "wineserver").string();
+  const std::string prefix = "WINEPREFIX=" + DriverPrefix().string();
+  RunCommand({server, "-k"}, {prefix});
+  RunCommand({server, "-w"}, {prefix});
+  RunCommand({server, "-p"}, {prefix});
+  return RunInDriverPrefix({(BusFolder() / "cibus-control.exe").string(), "start"}, environment);
 }
 
 // The driver package as the setup ships it (cicard.inf, x64\cicard.sys, an unsigned package's
@@ -57,12 +75,8 @@ std::string Install() {
   if (run.output.find("driver INF:") == std::string::npos)
     return "installing the bus and the driver failed: " + run.output;
   // Installed, but Wine 8 did not start the bus in the session that made the prefix: it does
-  // after a restart of the prefix's server (kept up until the run ends, as wine-prefix does).
-  const std::string server = (fs::path(MORVANE_WINE).parent_path() / "wineserver").string();
-  const std::string prefix = "WINEPREFIX=" + DriverPrefix().string();
-  RunCommand({server, "-k"}, {prefix});
-  RunCommand({server, "-p"}, {prefix});
-  const auto start = RunInDriverPrefix({(bus / "cibus-control.exe").string(), "start"});
+  // after a restart of the prefix's server.
+  const auto start = RestartWithBus({});
   return start.status == 0 ? "" : "the bus did not start: " + run.output + start.output;
 }
 
@@ -105,7 +119,44 @@ CommandResult DriverUnderWine::Run(const fs::path& program,
                                    const std::vector<std::string>& arguments) {
   std::vector<std::string> command{program.string()};
   command.insert(command.end(), arguments.begin(), arguments.end());
-  return RunInDriverPrefix(command);
+  return RunInDriverPrefix(
+      command, screen_.empty() ? std::vector<std::string>{} : std::vector<std::string>{screen_});
+}
+
+::testing::AssertionResult DriverUnderWine::UseScreen(const std::string& display) {
+  // Wine's desktop, started by a prefix's first window, keeps the display it was started on.
+  screen_ = display;
+  const auto start = RestartWithBus(display.empty() ? std::vector<std::string>{}
+                                                    : std::vector<std::string>{display});
+  if (start.status != 0) return ::testing::AssertionFailure() << start.output;
+  return ::testing::AssertionSuccess();
+}
+
+VirtualScreen::VirtualScreen() {
+  int ready[2];
+  if (pipe(ready) != 0) return;
+  const pid_t child = fork();
+  if (child == 0) {
+    close(ready[0]);
+    const std::string fd = std::to_string(ready[1]);
+    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
+           "tcp", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(ready[1]);
+  // The server writes its display number once it accepts clients.
+  std::string number;
+  char c = 0;
+  while (child > 0 && read(ready[0], &c, 1) == 1 && c != '\n') number += c;
+  close(ready[0]);
+  server_ = child;
+  if (!number.empty()) display_ = "DISPLAY=:" + number;
+}
+
+VirtualScreen::~VirtualScreen() {
+  if (server_ <= 0) return;
+  kill(server_, SIGTERM);
+  waitpid(server_, nullptr, 0);
 }
 
 CommandResult DriverUnderWine::Bus(const std::vector<std::string>& arguments) {

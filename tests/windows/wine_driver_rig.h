@@ -25,6 +25,9 @@ class DriverUnderWine : public ::testing::Test {
   // A program of the x86_64 tree run in the driver prefix; UseDevice=1 in its settings.
   CommandResult Run(const std::filesystem::path& program,
                     const std::vector<std::string>& arguments = {});
+  // The prefix's programs end and start again (the bus with them, no card in it) with the
+  // display `display` ("DISPLAY=:n"), or with none for "".
+  ::testing::AssertionResult UseScreen(const std::string& display);
   // cibus-control.exe with these arguments.
   CommandResult Bus(const std::vector<std::string>& arguments);
   // Takes out any card, then puts one in with the options (card_model.cpp); the hardware IDs
@@ -36,8 +39,24 @@ class DriverUnderWine : public ::testing::Test {
   static std::optional<std::uint64_t> Number(const std::string& status, const std::string& key);
 
   std::filesystem::path tree;  // the x86_64 Windows tree
+  std::string screen_;         // the display of the programs, or none
   static std::string skipReason;
   static std::string installFailure;
+};
+
+// An X server of its own (Xvfb) for a window program, while it lives.
+class VirtualScreen {
+ public:
+  VirtualScreen();
+  ~VirtualScreen();
+  VirtualScreen(const VirtualScreen&) = delete;
+  VirtualScreen& operator=(const VirtualScreen&) = delete;
+  // "DISPLAY=:n", or empty when no server came up.
+  const std::string& Display() const { return display_; }
+
+ private:
+  int server_ = -1;
+  std::string display_;
 };
 
 std::filesystem::path DriverPrefix();

@@ -1,7 +1,7 @@
 // cicard.sys itself, under Wine's kernel-driver host: installed by plug and play from the
 // cicard.inf the setup ships, bound to a child of the PC Card bus stand-in, and serving the
-// register requests of loader-cli.exe (UseDevice=1) to the card model behind its window. The
-// program is loader-cli built with the small image (images/small.image): a request through the
+// register requests of loader-cli.exe and loader.exe (UseDevice=1) to the card model behind its
+// window. The programs are built with the small image (images/small.image): a request through the
 // driver under Wine costs about a millisecond, and the released image's 200,000 requests are
 // the driver_full test's.
 //
@@ -66,6 +66,24 @@ TEST_F(DriverUnderWine, LoaderCliUpdatesThroughTheDriverBinary) {
       EXPECT_TRUE(Contains(status, "messages=25 intact=yes programmed=yes")) << status;
     }
   }
+}
+
+// loader.exe over the driver, worked as a user would (loader_window_driver.exe --update posts
+// "Start Update" to its main window): "Ready" at 100 %, every access through cicard.sys.
+TEST_F(DriverUnderWine, LoaderWindowUpdatesThroughTheDriverBinary) {
+  const VirtualScreen screen;
+  if (screen.Display().empty()) GTEST_SKIP() << "no X server for the window (Debian: xvfb)";
+  ASSERT_TRUE(UseScreen(screen.Display()));
+  ASSERT_TRUE(PutCard("window=port", kSmallImage));
+  const auto run =
+      Run(tree / "loader-window-test" / "loader_window_driver.exe",
+          {"--update", WindowsPath(tree / "driver-test" / "loader.exe"), "C:\\loader-driver"});
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_TRUE(Contains(run.output, "ok: the update ends in \"Ready\" at 100 %")) << run.output;
+  const std::string status = Status();
+  EXPECT_TRUE(Contains(status, "messages=25 intact=yes programmed=yes")) << status;
+  EXPECT_GT(Number(status, "accesses").value_or(0), 2500u) << status;
+  EXPECT_TRUE(UseScreen(""));  // before the screen goes
 }
 
 // The card is pulled in the middle of the transfer (at its 20th message): the surprise removal
