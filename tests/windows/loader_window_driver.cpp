@@ -294,7 +294,7 @@ HWND StartLoader(const std::string& loader, const std::string& work, PROCESS_INF
   CreateDirectoryA(work.c_str(), nullptr);
   DeleteFileA((work + "\\cibridge.dll").c_str());
   if (!CopyFileA(loader.c_str(), program.c_str(), FALSE)) {
-    std::printf("cannot copy %s\n", loader.c_str());
+    std::printf("cannot copy %s (error %lu)\n", loader.c_str(), GetLastError());
     return nullptr;
   }
   STARTUPINFOA startup{};
@@ -302,7 +302,7 @@ HWND StartLoader(const std::string& loader, const std::string& work, PROCESS_INF
   std::string command = "\"" + program + "\"";
   if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, work.c_str(),
                       &startup, &process)) {
-    std::printf("cannot start %s\n", program.c_str());
+    std::printf("cannot start %s (error %lu)\n", program.c_str(), GetLastError());
     return nullptr;
   }
   HWND main_window = nullptr;

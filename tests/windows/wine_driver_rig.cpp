@@ -111,6 +111,10 @@ void DriverUnderWine::SetUp() {
 
 void DriverUnderWine::TearDown() {
   if (!skipReason.empty() || !installFailure.empty()) return;
+  // Back to no display, whatever the test did, while its screen may already be gone.
+  if (!screen_.empty()) {
+    EXPECT_TRUE(UseScreen(""));
+  }
   EXPECT_TRUE(TakeCardOut());
   fs::remove(DriverPrefix() / "drive_c" / "windows" / "Morvane.ini");
 }
@@ -119,15 +123,14 @@ CommandResult DriverUnderWine::Run(const fs::path& program,
                                    const std::vector<std::string>& arguments) {
   std::vector<std::string> command{program.string()};
   command.insert(command.end(), arguments.begin(), arguments.end());
-  return RunInDriverPrefix(
-      command, screen_.empty() ? std::vector<std::string>{} : std::vector<std::string>{screen_});
+  return RunInDriverPrefix(command, screen_);
 }
 
 ::testing::AssertionResult DriverUnderWine::UseScreen(const std::string& display) {
   // Wine's desktop, started by a prefix's first window, keeps the display it was started on.
-  screen_ = display;
-  const auto start = RestartWithBus(display.empty() ? std::vector<std::string>{}
-                                                    : std::vector<std::string>{display});
+  screen_.clear();
+  if (!display.empty()) screen_.push_back(display);
+  const auto start = RestartWithBus(screen_);
   if (start.status != 0) return ::testing::AssertionFailure() << start.output;
   return ::testing::AssertionSuccess();
 }

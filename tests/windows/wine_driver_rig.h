@@ -26,7 +26,7 @@ class DriverUnderWine : public ::testing::Test {
   CommandResult Run(const std::filesystem::path& program,
                     const std::vector<std::string>& arguments = {});
   // The prefix's programs end and start again (the bus with them, no card in it) with the
-  // display `display` ("DISPLAY=:n"), or with none for "".
+  // display `display` ("DISPLAY=:n"), or with none for ""; TearDown goes back to none.
   ::testing::AssertionResult UseScreen(const std::string& display);
   // cibus-control.exe with these arguments.
   CommandResult Bus(const std::vector<std::string>& arguments);
@@ -38,8 +38,8 @@ class DriverUnderWine : public ::testing::Test {
   std::string Status();
   static std::optional<std::uint64_t> Number(const std::string& status, const std::string& key);
 
-  std::filesystem::path tree;  // the x86_64 Windows tree
-  std::string screen_;         // the display of the programs, or none
+  std::filesystem::path tree;        // the x86_64 Windows tree
+  std::vector<std::string> screen_;  // "DISPLAY=:n" for the programs, or nothing
   static std::string skipReason;
   static std::string installFailure;
 };
